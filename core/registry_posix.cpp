@@ -1,0 +1,61 @@
+// Away from Windows, Steam keeps its "registry" in ~/.steam/registry.vdf:
+// Registry/HKCU/Software/Valve/Steam/... as a KeyValues tree. Like the Windows
+// registry, key and value names are compared without regard to case.
+#include "core/files.h"
+#include "core/text.h"
+#include "steam/keyvalues.h"
+
+#include <cstdlib>
+
+namespace {
+
+bool same_name(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i];
+        char y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+const KvNode* child_named(const KvNode& node, std::string_view name) {
+    for (const auto& child : node.children) {
+        if (same_name(child.key, name)) return &child.node;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+std::optional<std::string> read_registry_string(std::string_view subkey,
+                                                std::string_view value_name) {
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || *home == '\0') return std::nullopt;
+    auto text = read_whole_file(path_from_utf8(home) / ".steam" / "registry.vdf");
+    if (!text) return std::nullopt;
+    auto root = kv_parse(*text);
+    if (!root) return std::nullopt;
+
+    const KvNode* node = child_named(*root, "Registry");
+    if (node) node = child_named(*node, "HKCU");
+    // Walk the subkey's components; empty ones ("a\\b", a trailing '\') are skipped.
+    while (node && !subkey.empty()) {
+        std::size_t cut = subkey.find('\\');
+        std::string_view part = subkey.substr(0, cut);
+        subkey = cut == std::string_view::npos ? std::string_view{} : subkey.substr(cut + 1);
+        if (!part.empty()) node = child_named(*node, part);
+    }
+    if (!node) return std::nullopt;
+    for (const auto& pair : node->pairs) {
+        if (same_name(pair.first, value_name)) {
+            std::string_view value = pair.second;
+            std::size_t nul = value.find('\0');
+            if (nul != std::string_view::npos) value = value.substr(0, nul);
+            return std::string(value);
+        }
+    }
+    return std::nullopt;
+}
