@@ -1,0 +1,223 @@
+// Name matching: a linear scan of the candidate pool per row, tier by tier.
+// Pools are a few hundred candidates, blocks a few dozen rows.
+#include "roster/name_matching.h"
+
+#include <unordered_set>
+
+#include "core/event_log.h"
+#include "core/text.h"
+
+namespace {
+
+constexpr std::uint32_t kCs2AppId = 730;
+constexpr MatchTier kTiers[] = {MatchTier::exact, MatchTier::trimmed, MatchTier::casefold};
+
+char fold_ascii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Only A to Z are folded; bytes of multi-byte characters never are.
+bool equal_folded(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (fold_ascii(a[i]) != fold_ascii(b[i])) return false;
+    }
+    return true;
+}
+
+struct PassResult {
+    std::size_t count = 0;
+    const IdentityCandidate* first = nullptr;
+    const std::string* name = nullptr;   // the name of `first` that matched
+};
+
+// The first history entry of the candidate that matches, skipping empty
+// entries and the current name; null when none does.
+const std::string* former_name_match(std::string_view status_name,
+                                     const IdentityCandidate& candidate, MatchTier tier) {
+    for (const std::string& entry : candidate.name_history) {
+        if (entry.empty() || entry == candidate.name) continue;
+        if (names_equal_at_tier(status_name, entry, tier)) return &entry;
+    }
+    return nullptr;
+}
+
+PassResult scan_pool(std::string_view status_name, const std::vector<IdentityCandidate>& pool,
+                     MatchTier tier, bool former_names) {
+    PassResult result;
+    for (const IdentityCandidate& candidate : pool) {
+        const std::string* hit = nullptr;
+        if (former_names) {
+            hit = former_name_match(status_name, candidate, tier);
+        } else if (!candidate.name.empty() &&
+                   names_equal_at_tier(status_name, candidate.name, tier)) {
+            hit = &candidate.name;
+        }
+        if (!hit) continue;
+        if (result.count++ == 0) {
+            result.first = &candidate;
+            result.name = hit;
+        }
+    }
+    return result;
+}
+
+StatusMatch match_one(const StatusPlayer& row, const std::vector<IdentityCandidate>& pool) {
+    StatusMatch match;
+    match.status_id = row.id;
+    match.status_name = row.name;
+    for (bool former_names : {false, true}) {
+        for (MatchTier tier : kTiers) {
+            PassResult found = scan_pool(row.name, pool, tier, former_names);
+            if (found.count == 0) continue;
+            match.steamid = found.first->steamid;
+            match.source = found.first->source;
+            match.matched_name = *found.name;
+            match.tier = tier;
+            match.via_history = former_names;
+            match.ambiguous = found.count > 1;
+            return match;
+        }
+    }
+    return match;
+}
+
+void append_item(std::string& list, const std::string& item) {
+    if (!list.empty()) list += ", ";
+    list += item;
+}
+
+}  // namespace
+
+const char* tier_name(MatchTier tier) {
+    switch (tier) {
+    case MatchTier::none: return "none";
+    case MatchTier::exact: return "exact";
+    case MatchTier::trimmed: return "trimmed";
+    case MatchTier::casefold: return "casefold";
+    }
+    return "unknown";
+}
+
+std::vector<IdentityCandidate> build_identity_candidates(
+    const GsiPlayers& gsi_players, const std::vector<CoplayEntry>& coplay,
+    const std::vector<FriendEntry>& friends, std::uint64_t self_steamid,
+    std::string_view self_persona) {
+    std::vector<IdentityCandidate> pool;
+    std::unordered_set<std::uint64_t> taken;
+    auto append = [&](std::uint64_t steamid, std::string_view name, const char* source) {
+        IdentityCandidate candidate;
+        candidate.steamid = steamid;
+        candidate.name = std::string(name);
+        candidate.source = source;
+        pool.push_back(std::move(candidate));
+        taken.insert(steamid);
+    };
+
+    for (const auto& [steamid, player] : gsi_players) {
+        if (!player.name.empty() && !taken.count(steamid)) append(steamid, player.name, "gsi");
+    }
+    if (!self_persona.empty() && !taken.count(self_steamid)) {
+        append(self_steamid, self_persona, "self");
+    }
+    for (const CoplayEntry& entry : coplay) {
+        if (entry.appid != kCs2AppId || !entry.persona_known || taken.count(entry.steamid)) continue;
+        append(entry.steamid, entry.persona, "coplay");
+    }
+    for (const FriendEntry& entry : friends) {
+        if (entry.persona.empty() && entry.name_history.empty()) continue;
+        if (taken.count(entry.steamid)) continue;
+        append(entry.steamid, entry.persona, entry.in_cs2 ? "friend-in-cs2" : "friend");
+        pool.back().name_history = entry.name_history;
+    }
+    return pool;
+}
+
+MatchReport match_status_names(const StatusBlock& block,
+                               const std::vector<IdentityCandidate>& pool) {
+    MatchReport report;
+    report.matches.reserve(block.players.size());
+    for (const StatusPlayer& row : block.players) {
+        StatusMatch match = match_one(row, pool);
+        if (match.tier == MatchTier::none) {
+            ++report.unmatched;
+        } else {
+            ++report.matched;
+            if (match.ambiguous) ++report.ambiguous;
+            if (match.via_history) ++report.via_history;
+        }
+        report.matches.push_back(std::move(match));
+    }
+    return report;
+}
+
+bool names_equal_at_tier(std::string_view a, std::string_view b, MatchTier tier) {
+    switch (tier) {
+    case MatchTier::exact: return a == b;
+    case MatchTier::trimmed: return trim(a) == trim(b);
+    case MatchTier::casefold: return equal_folded(trim(a), trim(b));
+    case MatchTier::none: break;
+    }
+    return false;
+}
+
+std::string match_summary_text(const MatchReport& report) {
+    std::string text = "match: " + std::to_string(report.matched) + "/" +
+                       std::to_string(report.matched + report.unmatched) +
+                       " status names resolved to SteamIDs";
+    if (report.ambiguous != 0) text += ", " + std::to_string(report.ambiguous) + " ambiguous";
+
+    std::string no_candidate, former_name, inexact;
+    for (const StatusMatch& m : report.matches) {
+        const std::string quoted = "'" + m.status_name + "'";
+        if (m.tier == MatchTier::none) {
+            append_item(no_candidate, quoted);
+        } else if (m.via_history) {
+            append_item(former_name,
+                        quoted + " = old name of " + m.source + " " + std::to_string(m.steamid));
+        } else if (m.tier != MatchTier::exact) {
+            append_item(inexact, quoted + " via " + tier_name(m.tier));
+        }
+    }
+    if (!no_candidate.empty()) text += "\n    no candidate: " + no_candidate;
+    if (!former_name.empty()) text += "\n    via name history: " + former_name;
+    if (!inexact.empty()) text += "\n    inexact: " + inexact;
+    return text;
+}
+
+nlohmann::json match_report_json(const MatchReport& report) {
+    nlohmann::json matches = nlohmann::json::array();
+    for (const StatusMatch& m : report.matches) {
+        // Names come from console.log unchecked; JSON must stay valid UTF-8.
+        nlohmann::json item = {
+            {"status_id", m.status_id},
+            {"status_name", valid_utf8(m.status_name)},
+            {"steamid", nullptr},
+            {"source", m.source},
+            {"matched_name", valid_utf8(m.matched_name)},
+            {"tier", tier_name(m.tier)},
+            {"via_history", m.via_history},
+            {"ambiguous", m.ambiguous},
+        };
+        if (m.steamid != 0) item["steamid"] = std::to_string(m.steamid);
+        matches.push_back(std::move(item));
+    }
+    return {
+        {"matched", report.matched},
+        {"unmatched", report.unmatched},
+        {"ambiguous", report.ambiguous},
+        {"via_history", report.via_history},
+        {"matches", std::move(matches)},
+    };
+}
+
+void log_status_match(EventLog& log, const StatusBlock& block, std::size_t pool_size,
+                      const MatchReport& report) {
+    nlohmann::json data = {
+        {"pool_size", pool_size},
+        {"log_time", valid_utf8(block.log_time)},
+        {"reservation", valid_utf8(block.reservation)},
+        {"result", match_report_json(report)},
+    };
+    log_event(log, "status_match", data, match_summary_text(report));
+}

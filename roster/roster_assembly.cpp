@@ -1,0 +1,240 @@
+// Roster assembly: a working table keyed by SteamID64, filled by the status
+// path (or without status by the user, GSI and co-play), then sorted, flagged
+// and explained.
+#include "roster/roster_assembly.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+#include "core/text.h"
+#include "roster/room_key.h"
+
+namespace {
+
+constexpr std::uint32_t kCs2AppId = 730;
+
+constexpr const char* kNoCandidate = "no candidate";
+constexpr const char* kAmbiguous = "several candidates share this name";
+constexpr const char* kInexactFriend = "inexact match against a friend Steam does not place in CS2";
+constexpr const char* kClash = "two players resolved to one SteamID64";
+
+// One entry per SteamID64; the first source to name a player keeps it and the
+// first non-empty name wins.
+struct WorkingTable {
+    std::unordered_map<std::uint64_t, RosterPlayer> players;
+
+    void add(std::uint64_t steamid, const std::string& name, const char* source) {
+        RosterPlayer& player = players[steamid];
+        player.steamid = steamid;
+        if (player.source.empty()) player.source = source;
+        if (!name.empty() && player.name.empty()) player.name = name;
+    }
+    bool has(std::uint64_t steamid) const { return players.count(steamid) != 0; }
+};
+
+// start - margin <= time, without overflowing for any margin.
+bool within_margin(std::int64_t time, std::int64_t start, std::int64_t margin) {
+    std::int64_t earliest = 0;
+    if (__builtin_sub_overflow(start, margin, &earliest)) return margin > 0;
+    return earliest <= time;
+}
+
+void add_without_status(const RosterInputs& in, WorkingTable& table) {
+    table.add(in.self_steamid, in.self_name, "self");
+    for (const auto& [steamid, gsi] : in.gsi_players) table.add(steamid, gsi.name, "gsi");
+    if (!in.connect_time_reliable) return;
+    for (const CoplayEntry& entry : in.coplay) {
+        if (entry.appid != kCs2AppId || entry.steamid == in.self_steamid) continue;
+        if (in.start_time >= 1 && !within_margin(entry.coplay_time, in.start_time, in.coplay_margin)) {
+            continue;
+        }
+        table.add(entry.steamid, entry.persona, "coplay");
+    }
+}
+
+const char* rejection_reason(const StatusMatch& match) {
+    if (match.tier == MatchTier::none || match.steamid == 0) return kNoCandidate;
+    if (match.ambiguous) return kAmbiguous;
+    if (match.source == "friend" && match.tier != MatchTier::exact) return kInexactFriend;
+    return nullptr;
+}
+
+void add_from_status(const RosterInputs& in, Roster& roster, WorkingTable& table) {
+    const StatusBlock& block = *in.status;
+    const MatchReport& report = *in.report;
+    roster.reservation = block.reservation;
+    roster.expected = block.humans >= 1 ? block.humans
+                                        : static_cast<std::int32_t>(block.players.size());
+
+    // Accepted rows per SteamID64, and the SteamID64s in the order they were first accepted.
+    std::unordered_map<std::uint64_t, int> accepted_rows;
+    std::vector<std::uint64_t> accepted_order;
+    for (const StatusMatch& match : report.matches) {
+        if (const char* reason = rejection_reason(match)) {
+            roster.rejected.push_back({match.status_name, reason});
+            continue;
+        }
+        if (accepted_rows[match.steamid]++ == 0) accepted_order.push_back(match.steamid);
+        table.add(match.steamid, match.status_name, match.source.c_str());
+    }
+
+    // Two names cannot be one player: every row naming a clashing SteamID64 is
+    // rejected, and the SteamID64 leaves the roster.
+    for (std::uint64_t steamid : accepted_order) {
+        if (accepted_rows[steamid] < 2) continue;
+        for (const StatusMatch& match : report.matches) {
+            if (match.steamid == steamid) roster.rejected.push_back({match.status_name, kClash});
+        }
+        table.players.erase(steamid);
+    }
+
+    // The unresolved names are taken to be exactly the GSI players the roster
+    // lacks, when their numbers agree.
+    std::vector<const GsiPlayers::value_type*> missing;
+    for (const auto& entry : in.gsi_players) {
+        if (!table.has(entry.first)) missing.push_back(&entry);
+    }
+    if (!roster.rejected.empty() && missing.size() == roster.rejected.size()) {
+        for (const auto* entry : missing) table.add(entry->first, entry->second.name, "gsi-fill");
+        roster.filled_from_gsi = missing.size();
+        roster.rejected.clear();
+    }
+}
+
+void assign_groups(const MatchReport& report, const Roster& roster, WorkingTable& table) {
+    if (!roster.rejected.empty() || report.matches.size() != kRosterSize) return;
+    for (std::size_t i = 0; i < report.matches.size(); ++i) {
+        auto found = table.players.find(report.matches[i].steamid);
+        if (found != table.players.end()) found->second.group = i < kRosterSize / 2 ? 1 : 2;
+    }
+}
+
+std::string quoted_rejections(const std::vector<RejectedName>& rejected) {
+    std::string text;
+    for (const RejectedName& r : rejected) {
+        if (!text.empty()) text += ", ";
+        text += "'" + r.name + "' (" + r.reason + ")";
+    }
+    return text;
+}
+
+}  // namespace
+
+Roster assemble_roster(const RosterInputs& in) {
+    Roster roster;
+    WorkingTable table;
+    const bool status_path = in.status && in.report && !in.status->players.empty();
+    if (status_path) {
+        add_from_status(in, roster, table);
+    } else {
+        add_without_status(in, table);
+    }
+
+    for (auto& [steamid, player] : table.players) {
+        auto gsi = in.gsi_players.find(steamid);
+        if (gsi == in.gsi_players.end()) continue;
+        player.team = gsi->second.team;
+        if (player.name.empty()) player.name = gsi->second.name;
+    }
+    if (status_path) assign_groups(*in.report, roster, table);
+
+    // Decimal text order; for SteamID64s of equal length it is numeric order.
+    std::vector<std::pair<std::string, RosterPlayer*>> order;
+    order.reserve(table.players.size());
+    for (auto& [steamid, player] : table.players) order.emplace_back(std::to_string(steamid), &player);
+    std::sort(order.begin(), order.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto& entry : order) roster.players.push_back(std::move(*entry.second));
+
+    roster.complete = roster.players.size() == kRosterSize;
+    roster.validated = status_path && roster.rejected.empty() &&
+                       static_cast<std::int32_t>(roster.players.size()) == roster.expected;
+    if (roster.complete) {
+        std::vector<std::uint64_t> steamids;
+        for (const RosterPlayer& p : roster.players) steamids.push_back(p.steamid);
+        roster.room_key = derive_room_key(steamids);
+    }
+    roster.blocked_by = roster_blocked_by(roster, status_path, in.connect_time_reliable);
+    return roster;
+}
+
+std::string roster_blocked_by(const Roster& roster, bool status_path,
+                              bool connect_time_reliable) {
+    if (roster.complete) {
+        if (roster.room_key.empty()) return "ten players, but the room key could not be computed";
+        if (roster.validated) return {};
+        return status_path ? "ten players, but status has not confirmed them"
+                           : "ten players assembled without a status block to confirm them";
+    }
+    std::string text = "roster has " + std::to_string(roster.players.size()) + " of " +
+                       std::to_string(kRosterSize) + " players";
+    if (!roster.rejected.empty()) text += "; unresolved: " + quoted_rejections(roster.rejected);
+    if (!status_path) {
+        text += connect_time_reliable
+                    ? "; no status block yet (type `exec vantor` in game)"
+                    : "; joined mid-match, so co-play cannot be trusted -- needs a status block "
+                      "(type `exec vantor` in game)";
+    }
+    return text;
+}
+
+nlohmann::json roster_json(const Roster& roster) {
+    nlohmann::json rejected = nlohmann::json::array();
+    for (const RejectedName& r : roster.rejected) {
+        rejected.push_back({{"name", valid_utf8(r.name)}, {"reason", r.reason}});
+    }
+    nlohmann::json steamids = nlohmann::json::array();
+    nlohmann::json members = nlohmann::json::array();
+    for (const RosterPlayer& p : roster.players) {
+        steamids.push_back(std::to_string(p.steamid));
+        members.push_back({{"steamid", std::to_string(p.steamid)},
+                           {"name", valid_utf8(p.name)},
+                           {"source", p.source},
+                           {"team", valid_utf8(p.team)}});
+    }
+    return {
+        {"size", roster.players.size()},
+        {"expected", roster.expected},
+        {"complete", roster.complete},
+        {"validated", roster.validated},
+        {"room_key", roster.room_key},
+        {"reservation", valid_utf8(roster.reservation)},
+        {"filled_from_gsi", roster.filled_from_gsi},
+        {"blocked_by", valid_utf8(roster.blocked_by)},
+        {"rejected", std::move(rejected)},
+        {"steamids", std::move(steamids)},
+        {"members", std::move(members)},
+    };
+}
+
+namespace {
+
+// A console line is at most this many bytes, its line feed included.
+constexpr std::size_t kListingLineLimit = 255;
+
+std::string padded(const std::string& text, std::size_t width) {
+    return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
+}
+
+// Cuts a line that would not fit, at a character boundary so that a name is
+// never split inside a UTF-8 sequence, and keeps its line feed.
+std::string fitted_line(std::string line) {
+    if (line.size() + 1 > kListingLineLimit) {
+        std::size_t cut = kListingLineLimit - 1;
+        while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;
+        line.resize(cut);
+    }
+    return line + "\n";
+}
+
+}  // namespace
+
+std::string roster_listing_text(const Roster& roster) {
+    std::string text;
+    for (const RosterPlayer& p : roster.players) {
+        text += fitted_line("    " + std::to_string(p.steamid) + "  " + padded(p.source, 14) + " " +
+                            padded(p.team.empty() ? "?" : p.team, 6) + " " + p.name);
+    }
+    if (!text.empty()) text.pop_back();
+    return text;
+}

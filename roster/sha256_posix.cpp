@@ -1,0 +1,14 @@
+// SHA-256 through OpenSSL's EVP interface.
+#include "roster/room_key.h"
+
+#include <openssl/evp.h>
+
+std::string sha256_hex(std::string_view bytes) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    if (EVP_Digest(bytes.data(), bytes.size(), digest, &size, EVP_sha256(), nullptr) != 1 ||
+        size != 32) {
+        return {};
+    }
+    return hex_lower(digest, size);
+}
