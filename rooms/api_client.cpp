@@ -1,0 +1,126 @@
+// The portable half of the API client: splitting and checking the base URL.
+#include "rooms/api_client.h"
+
+#include "core/text.h"
+
+namespace {
+
+bool is_alpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Blanks and control characters never belong in a URL; rejecting them here
+// keeps them out of the request line as well.
+bool has_blank_or_control(std::string_view text) {
+    for (unsigned char c : text)
+        if (c <= 0x20 || c == 0x7F) return true;
+    return false;
+}
+
+bool valid_scheme(std::string_view scheme) {
+    if (scheme.empty() || !is_alpha(scheme[0])) return false;
+    for (char c : scheme)
+        if (!is_alpha(c) && !is_digit(c) && c != '+' && c != '-' && c != '.') return false;
+    return true;
+}
+
+bool valid_host_text(std::string_view host) {
+    for (char c : host)
+        if (contains("\"<>\\^`{|}/?#@[]", std::string_view(&c, 1))) return false;
+    return true;
+}
+
+// Empty means "the scheme's default"; otherwise 1 to 65535 in plain digits.
+bool parse_port(std::string_view text, std::uint16_t& port) {
+    port = 0;
+    if (text.empty()) return true;
+    if (text.size() > 5) return false;
+    unsigned value = 0;
+    for (char c : text) {
+        if (!is_digit(c)) return false;
+        value = value * 10 + unsigned(c - '0');
+    }
+    if (value == 0 || value > 65535) return false;
+    port = std::uint16_t(value);
+    return true;
+}
+
+std::string lower_ascii(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return out;
+}
+
+}  // namespace
+
+bool crack_base_url(std::string_view url, BaseUrlParts& parts) {
+    parts = BaseUrlParts{};
+    if (has_blank_or_control(url)) return false;
+    const std::size_t colon = url.find("://");
+    if (colon == std::string_view::npos || !valid_scheme(url.substr(0, colon))) return false;
+
+    std::string_view rest = url.substr(colon + 3);
+    const std::size_t slash = rest.find('/');
+    std::string_view authority = rest.substr(0, slash);
+    const std::string_view path = slash == std::string_view::npos ? std::string_view() : rest.substr(slash);
+
+    // User name and password are not used; the host follows the last '@'.
+    if (const std::size_t at = authority.rfind('@'); at != std::string_view::npos)
+        authority = authority.substr(at + 1);
+
+    std::string_view host;
+    std::string_view port_text;
+    if (!authority.empty() && authority[0] == '[') {
+        const std::size_t close = authority.find(']');
+        if (close == std::string_view::npos) return false;
+        host = authority.substr(1, close - 1);
+        const std::string_view after = authority.substr(close + 1);
+        if (!after.empty()) {
+            if (after[0] != ':') return false;
+            port_text = after.substr(1);
+        }
+        for (char c : host)
+            if (!is_digit(c) && !contains("abcdefABCDEF:.", std::string_view(&c, 1))) return false;
+    } else {
+        const std::size_t port_colon = authority.rfind(':');
+        host = authority.substr(0, port_colon);
+        if (port_colon != std::string_view::npos) port_text = authority.substr(port_colon + 1);
+        if (!valid_host_text(host) || contains(host, ":")) return false;
+    }
+    if (!parse_port(port_text, parts.port)) return false;
+
+    parts.scheme = std::string(url.substr(0, colon));
+    parts.host = std::string(host);
+    parts.path = std::string(path);
+    return true;
+}
+
+bool api_client_init(ApiClient& client, std::string_view base_url, std::string& error) {
+    if (client.session) api_client_close(client);
+    if (base_url.empty()) {
+        error = "the API base URL is empty";
+        return false;
+    }
+    BaseUrlParts parts;
+    if (!crack_base_url(base_url, parts)) {
+        error = "not a valid URL: " + std::string(base_url);
+        return false;
+    }
+    const std::string scheme = lower_ascii(parts.scheme);
+    if (scheme != "http" && scheme != "https") {
+        error = "the API base URL must be http or https: " + std::string(base_url);
+        return false;
+    }
+    if (parts.host.empty()) {
+        error = "the API base URL has no host: " + std::string(base_url);
+        return false;
+    }
+
+    client.secure = scheme == "https";
+    client.host = utf8_to_wide(parts.host);
+    client.port = parts.port != 0 ? parts.port : std::uint16_t(client.secure ? 443 : 80);
+    std::string_view path = parts.path;
+    while (!path.empty() && path.back() == '/') path.remove_suffix(1);
+    client.base_path = utf8_to_wide(path);
+    return api_session_open(client, error);
+}

@@ -1,0 +1,113 @@
+// The API client over WinHTTP in its synchronous mode: one session per run,
+// one connection and one request handle per POST.
+#include "rooms/api_client.h"
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <vector>
+
+#include "core/text.h"
+
+namespace {
+
+std::string call_failed(const char* call) {
+    const DWORD code = GetLastError();
+    return std::string(call) + " failed, GetLastError=" + std::to_string(static_cast<unsigned long>(code));
+}
+
+}  // namespace
+
+bool api_session_open(ApiClient& client, std::string& error) {
+    const std::wstring agent = utf8_to_wide(api_user_agent);
+    HINTERNET session = WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
+                                    WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+    if (!session) {
+        error = call_failed("WinHttpOpen");
+        return false;
+    }
+    // Not checked: the defaults are usable if the system refuses these.
+    WinHttpSetTimeouts(session, api_resolve_timeout_ms, api_connect_timeout_ms, api_send_timeout_ms,
+                       api_receive_timeout_ms);
+    client.session = session;
+    return true;
+}
+
+bool api_post(const ApiClient& client, std::string_view path, std::string_view body,
+              std::uint32_t& status, std::string& response, std::string& error) {
+    status = 0;
+    response.clear();
+    if (!client.session) {
+        error = "the API client is not initialised";
+        return false;
+    }
+    if (body.size() > 0xFFFFFFFFu) {
+        error = "the request body is too large";
+        return false;
+    }
+
+    HINTERNET connection = WinHttpConnect(client.session, client.host.c_str(), client.port, 0);
+    if (!connection) {
+        error = call_failed("WinHttpConnect");
+        return false;
+    }
+    const std::wstring object_name = client.base_path + utf8_to_wide(path);
+    HINTERNET request = WinHttpOpenRequest(connection, L"POST", object_name.c_str(), nullptr,
+                                           WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                           client.secure ? WINHTTP_FLAG_SECURE : 0);
+    bool ok = false;
+    if (!request) {
+        error = call_failed("WinHttpOpenRequest");
+    } else {
+        const DWORD length = static_cast<DWORD>(body.size());
+        LPVOID data = length ? const_cast<char*>(body.data()) : WINHTTP_NO_REQUEST_DATA;
+        DWORD code = 0;
+        DWORD code_size = sizeof(code);
+        if (!WinHttpSendRequest(request, L"Content-Type: application/json\r\n", DWORD(-1), data, length,
+                                length, 0)) {
+            error = call_failed("WinHttpSendRequest");
+        } else if (!WinHttpReceiveResponse(request, nullptr)) {
+            error = call_failed("WinHttpReceiveResponse");
+        } else if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                                        WINHTTP_HEADER_NAME_BY_INDEX, &code, &code_size,
+                                        WINHTTP_NO_HEADER_INDEX)) {
+            error = call_failed("WinHttpQueryHeaders");
+        } else {
+            status = code;
+            // Each chunk goes into a buffer of exactly the announced size.
+            std::vector<char> chunk;
+            for (;;) {
+                DWORD available = 0;
+                if (!WinHttpQueryDataAvailable(request, &available)) {
+                    error = call_failed("WinHttpQueryDataAvailable");
+                    break;
+                }
+                if (available == 0) {
+                    ok = true;
+                    break;
+                }
+                chunk.resize(available);
+                DWORD read = 0;
+                if (!WinHttpReadData(request, chunk.data(), available, &read)) {
+                    error = call_failed("WinHttpReadData");
+                    break;
+                }
+                if (read == 0) {  // the end came before the announced bytes
+                    ok = true;
+                    break;
+                }
+                response.append(chunk.data(), read);
+            }
+        }
+        WinHttpCloseHandle(request);
+    }
+    WinHttpCloseHandle(connection);
+    return ok;
+}
+
+void api_client_close(ApiClient& client) {
+    if (client.session) WinHttpCloseHandle(static_cast<HINTERNET>(client.session));
+    client.session = nullptr;
+    client.host.clear();
+    client.base_path.clear();
+}
