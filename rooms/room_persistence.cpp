@@ -1,0 +1,192 @@
+#include "rooms/room_persistence.h"
+
+#include <cstdint>
+#include <ctime>
+
+#include <nlohmann/json.hpp>
+
+#include "core/clock.h"
+#include "core/event_log.h"
+#include "core/files.h"
+#include "core/text.h"
+#include "rooms/room_link.h"
+
+namespace {
+
+using nlohmann::json;
+
+// Indent of two, keys in byte order, UTF-8 as it is, one line feed at the end.
+// Bytes that are not UTF-8 are replaced rather than ending the write.
+std::string pretty_file_text(const json& value) {
+    return value.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+json parse_quietly(const std::optional<std::string>& text) {
+    if (!text) return json(json::value_t::discarded);
+    return json::parse(*text, nullptr, false);
+}
+
+// A member that is missing reads as the default; one of the wrong type makes
+// the whole object unreadable (false).
+bool read_string(const json& object, const char* key, std::string& out) {
+    const auto it = object.find(key);
+    if (it == object.end()) return true;
+    if (!it->is_string()) return false;
+    out = it->get<std::string>();
+    return true;
+}
+
+bool read_int64(const json& object, const char* key, std::int64_t& out) {
+    const auto it = object.find(key);
+    if (it == object.end()) return true;
+    if (it->is_number_unsigned()) {
+        const auto value = it->get<std::uint64_t>();
+        if (value > std::uint64_t(INT64_MAX)) return false;
+        out = std::int64_t(value);
+        return true;
+    }
+    if (!it->is_number_integer()) return false;
+    out = it->get<std::int64_t>();
+    return true;
+}
+
+json entry_json(const RoomHistoryEntry& entry) {
+    return json{{"created_at", entry.created_at},
+                {"map", entry.map},
+                {"room_key", entry.room_key},
+                {"url", entry.url}};
+}
+
+void report_error(EventLog& log, const char* where, const std::filesystem::path& path,
+                  const std::string& console_text) {
+    log_event(log, "error", json{{"where", where}, {"detail", path_to_utf8(path)}}, console_text);
+}
+
+}  // namespace
+
+void save_room(EventLog& log, std::string_view room_key, std::string_view url,
+               std::string_view reservation, std::string_view map) {
+    const auto folder = agent_data_folder();
+    if (!folder) return;
+    save_room_in(log, *folder, room_key, url, reservation, map);
+}
+
+void save_room_in(EventLog& log, const std::filesystem::path& folder, std::string_view room_key,
+                  std::string_view url, std::string_view reservation, std::string_view map) {
+    const json saved{{"created_at", unix_now()},
+                     {"reservation", std::string(reservation)},
+                     {"room_key", std::string(room_key)},
+                     {"url", std::string(url)}};
+    const auto room_path = folder / "room.json";
+    if (!write_whole_file(room_path, pretty_file_text(saved)))
+        report_error(log, "room_json", room_path, "could not save the room link");
+
+    const RoomHistoryEntry entry{unix_now(), std::string(map), std::string(room_key), std::string(url)};
+    if (!add_room_to_history(folder, entry))
+        report_error(log, "rooms_json", folder / "rooms.json", "could not add the room to the history");
+}
+
+std::optional<std::string> find_saved_room(std::string_view reservation) {
+    const auto folder = agent_data_folder();
+    if (!folder) return std::nullopt;
+    return find_saved_room_in(*folder, reservation);
+}
+
+std::optional<std::string> find_saved_room_in(const std::filesystem::path& folder,
+                                              std::string_view reservation) {
+    if (reservation.empty()) return std::nullopt;
+    const json saved = parse_quietly(read_whole_file(folder / "room.json"));
+    if (!saved.is_object()) return std::nullopt;
+    std::string saved_reservation;
+    std::string url;
+    if (!read_string(saved, "reservation", saved_reservation) || !read_string(saved, "url", url))
+        return std::nullopt;
+    if (saved_reservation != reservation || url.empty()) return std::nullopt;
+    return url;
+}
+
+std::vector<RoomHistoryEntry> load_room_history(const std::filesystem::path& folder) {
+    std::vector<RoomHistoryEntry> history;
+    const json list = parse_quietly(read_whole_file(folder / "rooms.json"));
+    if (!list.is_array()) return history;
+    for (const json& element : list) {
+        if (!element.is_object()) continue;
+        RoomHistoryEntry entry;
+        if (!read_string(element, "room_key", entry.room_key) || !read_string(element, "url", entry.url) ||
+            !read_string(element, "map", entry.map) || !read_int64(element, "created_at", entry.created_at))
+            continue;
+        if (entry.url.empty()) continue;
+        history.push_back(std::move(entry));
+    }
+    return history;
+}
+
+bool add_room_to_history(const std::filesystem::path& folder, const RoomHistoryEntry& entry) {
+    if (entry.url.empty()) return false;
+    std::vector<RoomHistoryEntry> history = load_room_history(folder);
+    for (auto it = history.begin(); it != history.end(); ++it) {
+        if (it->room_key == entry.room_key) {
+            history.erase(it);
+            break;
+        }
+    }
+    history.insert(history.begin(), entry);
+    if (history.size() > kRoomHistorySize) history.resize(kRoomHistorySize);
+
+    json list = json::array();
+    for (const auto& kept : history) list.push_back(entry_json(kept));
+    return write_whole_file(folder / "rooms.json", pretty_file_text(list));
+}
+
+std::wstring room_menu_label(const RoomHistoryEntry& entry) {
+    std::string label;
+    const auto t = static_cast<std::time_t>(entry.created_at);
+    std::tm local{};
+#ifdef _WIN32
+    const bool converted = localtime_s(&local, &t) == 0;
+#else
+    const bool converted = localtime_r(&t, &local) != nullptr;
+#endif
+    char text[32];
+    if (converted && std::strftime(text, sizeof text, "%d.%m %H:%M", &local) > 0) label = text;
+    if (!entry.map.empty()) {
+        if (!label.empty()) label += "   ";
+        label += entry.map;
+    }
+    if (label.empty()) label = entry.room_key.substr(0, 8);
+    return utf8_to_wide(label);
+}
+
+std::vector<RoomMenuItem> room_menu_items(const std::filesystem::path& folder) {
+    std::vector<RoomMenuItem> items;
+    for (const auto& entry : load_room_history(folder)) items.push_back({room_menu_label(entry), entry.url});
+    return items;
+}
+
+std::string room_cfg_text(std::string_view url) {
+    std::string text =
+        "// vantor -- rewritten whenever a room is created, and safe to delete.\n"
+        "//\n"
+        "// Type  exec vantor_room  in the console to print this link and copy it.\n"
+        "echo \"\"\n"
+        "echo \"[vantor] ";
+    text += url;
+    text += "\"\n"
+            "echo \"\"\n";
+    return text;
+}
+
+void write_room_cfg(EventLog& log, const std::filesystem::path& cfg_folder, std::string_view url) {
+    if (cfg_folder.empty() || url.empty()) return;
+    const auto path = cfg_folder / "vantor_room.cfg";
+    // The game runs this file: a link from the server that could break out of
+    // the echo line is not written at all (it is still handed over elsewhere).
+    if (const std::string problem = room_link_problem(url); !problem.empty()) {
+        log_event(log, "error", json{{"where", "room_cfg"}, {"detail", problem + ", so " + path_to_utf8(path) +
+                                                                           " was not written"}},
+                  "room cfg not written: " + problem);
+        return;
+    }
+    if (!write_whole_file(path, room_cfg_text(url)))
+        report_error(log, "room_cfg", path, "could not write " + path_to_utf8(path));
+}
