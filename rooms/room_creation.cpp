@@ -1,0 +1,124 @@
+#include "rooms/room_creation.h"
+
+#include <nlohmann/json.hpp>
+
+#include "core/event_log.h"
+#include "core/match_state.h"
+#include "rooms/api_client.h"
+#include "rooms/room_persistence.h"
+#include "roster/roster_assembly.h"
+
+namespace {
+
+using nlohmann::json;
+
+enum class PostOutcome { success, permanent, temporary };
+
+PostOutcome classify(bool exchanged, std::uint32_t status) {
+    if (!exchanged) return PostOutcome::temporary;
+    if (status >= 200 && status <= 299) return PostOutcome::success;
+    if (status >= 400 && status <= 499) return PostOutcome::permanent;
+    return PostOutcome::temporary;
+}
+
+// "url" and "created" of a success body. A body that is not a JSON object, or
+// members of another type, count as missing: success without a link.
+void read_answer(const std::string& body, std::string& url, bool& created) {
+    url.clear();
+    created = false;
+    const json answer = json::parse(body, nullptr, false);
+    if (!answer.is_object()) return;
+    if (const auto it = answer.find("url"); it != answer.end() && it->is_string()) url = it->get<std::string>();
+    if (const auto it = answer.find("created"); it != answer.end() && it->is_boolean()) created = it->get<bool>();
+}
+
+}  // namespace
+
+std::string build_room_payload(const Roster& roster, std::uint64_t reporter_steamid) {
+    json members = json::array();
+    json steamids = json::array();
+    for (const RosterPlayer& player : roster.players) {
+        members.push_back(json{{"group", player.group},
+                               {"name", player.name},
+                               {"source", player.source},
+                               {"steamid", std::to_string(player.steamid)},
+                               {"team", player.team}});
+        steamids.push_back(std::to_string(player.steamid));
+    }
+    const json body{{"members", std::move(members)},
+                    {"reporter_steamid64", std::to_string(reporter_steamid)},
+                    {"reservation", roster.reservation},
+                    {"room_key", roster.room_key},
+                    {"steamids", std::move(steamids)}};
+    return body.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+std::uint32_t room_retry_delay_ms(std::int32_t attempt) {
+    switch (attempt) {
+        case 1: return 2000;
+        case 2: return 5000;
+        case 3: return 15000;
+        case 4: return 60000;
+        default: return 0;
+    }
+}
+
+void arm_room_post(MatchState& match, const Roster& roster, std::uint64_t reporter_steamid,
+                   std::uint32_t now) {
+    match.payload = build_room_payload(roster, reporter_steamid);
+    match.attempt = 0;
+    match.next_try = now;
+    match.done = false;
+}
+
+bool room_post_due(const MatchState& match, std::uint32_t now) {
+    return !match.payload.empty() && !match.done && static_cast<std::int32_t>(now - match.next_try) >= 0;
+}
+
+void post_room(EventLog& log, const ApiClient& client, MatchState& match,
+               const std::filesystem::path& cfg_folder, const RoomPostOptions& options) {
+    const std::int32_t n = ++match.attempt;
+    log_event(log, "room_post", json{{"room_key", match.room_key}, {"attempt", n}},
+              "posting room " + match.room_key + " (attempt " + std::to_string(n) + ")");
+
+    std::uint32_t status = 0;
+    std::string body;
+    std::string error;
+    const bool exchanged = api_post(client, "/v1/matches", match.payload, status, body, error);
+    const PostOutcome outcome = classify(exchanged, status);
+
+    if (outcome != PostOutcome::success) {
+        const std::string failure = exchanged ? "HTTP " + std::to_string(status) : error;
+        const std::string& detail = exchanged ? body : error;
+        const std::uint32_t delay = room_retry_delay_ms(n);
+        if (outcome == PostOutcome::temporary && delay != 0) {
+            // Read after the exchange, which may have taken its time-outs.
+            match.next_try = options.tick() + delay;
+            log_event(log, "room_post_failed",
+                      json{{"room_key", match.room_key}, {"status", status}, {"detail", detail},
+                           {"attempt", n}, {"retry_in_ms", delay}},
+                      "room POST failed (" + failure + "), retrying in " + std::to_string(delay / 1000) + "s");
+            return;
+        }
+        match.done = true;
+        log_event(log, "room_post_failed",
+                  json{{"room_key", match.room_key}, {"status", status}, {"detail", detail}, {"attempts", n},
+                       {"permanent", outcome == PostOutcome::permanent}},
+                  "room POST failed (" + failure + "), giving up");
+        return;
+    }
+
+    std::string url;
+    bool created = false;
+    read_answer(body, url, created);
+    match.done = true;
+    match.room_url = url;
+    if (options.data_folder)
+        save_room_in(log, *options.data_folder, match.room_key, url, match.reservation, match.map);
+    else
+        save_room(log, match.room_key, url, match.reservation, match.map);
+    write_room_cfg(log, cfg_folder, url);
+    log_event(log, "room_created",
+              json{{"room_key", match.room_key}, {"url", url}, {"created", created}, {"status", status}},
+              std::string("ROOM ") + (created ? "CREATED" : "JOINED") + "  " + url);
+}
