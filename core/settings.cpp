@@ -1,0 +1,137 @@
+#include "core/settings.h"
+
+#include "core/files.h"
+#include "core/options.h"
+#include "core/random.h"
+#include "core/text.h"
+#include "gsi/cfg_files.h"
+
+#include <nlohmann/json.hpp>
+
+namespace {
+
+// The port as agent.json holds it: a fraction is cut toward zero, true and
+// false read as 1 and 0. Absent when it is not a number or leaves 1..65535.
+bool port_from_json(const nlohmann::json& value, std::uint32_t& port) {
+    std::int64_t whole = 0;
+    if (value.is_boolean()) {
+        whole = value.get<bool>() ? 1 : 0;
+    } else if (value.is_number_unsigned()) {
+        std::uint64_t v = value.get<std::uint64_t>();
+        whole = v > 65535 ? 65536 : static_cast<std::int64_t>(v);
+    } else if (value.is_number_integer()) {
+        whole = value.get<std::int64_t>();
+    } else if (value.is_number_float()) {
+        double v = value.get<double>();
+        // Checked before the cast: a huge value would not fit any integer.
+        if (!(v > -1.0 && v < 65536.0))
+            return false;
+        whole = static_cast<std::int64_t>(v);
+    } else {
+        return false;
+    }
+    if (whole < 1 || whole > 65535)
+        return false;
+    port = static_cast<std::uint32_t>(whole);
+    return true;
+}
+
+}  // namespace
+
+AgentSettings default_settings() {
+    AgentSettings settings;
+    settings.api_base_url = kDefaultApiBase;
+    return settings;
+}
+
+bool usable_gsi_token(std::string_view token) {
+    for (char c : token) {
+        unsigned char byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f || c == '"' || c == '\\')
+            return false;
+    }
+    return true;
+}
+
+std::string new_gsi_token() {
+    unsigned char bytes[8] = {};
+    if (!strong_random_bytes(bytes, sizeof bytes))
+        return {};
+    static const char digits[] = "0123456789abcdef";
+    std::string token;
+    for (unsigned char byte : bytes) {
+        token += digits[byte >> 4];
+        token += digits[byte & 0x0f];
+    }
+    return token;
+}
+
+std::string settings_json_text(const AgentSettings& settings) {
+    nlohmann::json doc = nlohmann::json::object();
+    doc["api_base_url"] = settings.api_base_url;
+    doc["gsi_port"] = settings.gsi_port;
+    doc["gsi_token"] = settings.gsi_token;
+    return doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+}
+
+AgentSettings load_settings(const std::filesystem::path& data_folder,
+                            const std::filesystem::path& cfg_folder,
+                            std::int32_t port_override, std::string_view api_base,
+                            std::vector<std::string>& problems) {
+    AgentSettings settings = default_settings();
+    const std::filesystem::path file = data_folder / path_from_utf8("agent.json");
+
+    std::string port_problem;
+    if (std::optional<std::string> text = read_whole_file(file)) {
+        nlohmann::json doc = nlohmann::json::parse(*text, nullptr, false);
+        if (!doc.is_discarded() && doc.is_object()) {
+            auto token = doc.find("gsi_token");
+            if (token != doc.end() && token->is_string()) {
+                const std::string& value = token->get_ref<const std::string&>();
+                if (usable_gsi_token(value))
+                    settings.gsi_token = value;
+                else
+                    problems.push_back(
+                        "gsi_token in agent.json holds a quote, backslash or control "
+                        "character -- making a new one");
+            }
+            auto port = doc.find("gsi_port");
+            if (port != doc.end() && !port_from_json(*port, settings.gsi_port)) {
+                settings.gsi_port = kDefaultGsiPort;
+                if (port->is_number() || port->is_boolean())
+                    port_problem = "gsi_port " + port->dump() +
+                                   " in agent.json is outside 1..65535 -- using " +
+                                   std::to_string(kDefaultGsiPort);
+                else
+                    port_problem = "gsi_port in agent.json is not a number -- using " +
+                                   std::to_string(kDefaultGsiPort);
+            }
+            auto url = doc.find("api_base_url");
+            if (url != doc.end() && url->is_string())
+                settings.api_base_url = url->get_ref<const std::string&>();
+        }
+    }
+
+    // Keeps the token CS2 already has when agent.json was lost or damaged.
+    if (settings.gsi_token.empty()) {
+        std::string from_cfg = read_gsi_cfg_token(cfg_folder);
+        if (usable_gsi_token(from_cfg))
+            settings.gsi_token = from_cfg;
+    }
+    if (settings.gsi_token.empty()) {
+        settings.gsi_token = new_gsi_token();
+        if (settings.gsi_token.empty())
+            problems.push_back("the system's random source failed -- no GSI token this run");
+    }
+
+    if (port_override > 0)
+        settings.gsi_port = static_cast<std::uint32_t>(port_override);
+    else if (!port_problem.empty())
+        problems.push_back(port_problem);
+    if (!api_base.empty())
+        settings.api_base_url = std::string(api_base);
+
+    // A settings file that cannot be written does not stop the run.
+    write_whole_file(file, settings_json_text(settings));
+    return settings;
+}

@@ -1,0 +1,43 @@
+// The settings kept between runs in agent.json in the agent data folder: the
+// GSI token CS2 must send, the local GSI port and the web API's base URL.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+inline constexpr std::uint32_t kDefaultGsiPort = 47474;
+
+struct AgentSettings {
+    std::string gsi_token;
+    std::uint32_t gsi_port = kDefaultGsiPort;
+    std::string api_base_url;     // empty: no API
+};
+
+// The built-in values: empty token, port 47474, the built-in API base.
+AgentSettings default_settings();
+
+// Loads agent.json from `data_folder` (a missing, damaged or non-object file
+// is ignored as a whole), takes an empty token over from the GSI cfg in
+// `cfg_folder` or makes a new one, applies the overrides (a port above 0, a
+// non-empty API base) and writes agent.json back with the three values.
+// `problems` receives one line for each value in the file that could not be
+// used as it stood (a port outside 1..65535, a token CS2 could not be given).
+AgentSettings load_settings(const std::filesystem::path& data_folder,
+                            const std::filesystem::path& cfg_folder,
+                            std::int32_t port_override, std::string_view api_base,
+                            std::vector<std::string>& problems);
+
+// 16 lowercase hexadecimal digits from 8 bytes of the strong random source;
+// empty when the source fails.
+std::string new_gsi_token();
+
+// Whether a token can be written into the GSI cfg as it stands: the cfg
+// quotes it without escaping, so a quote, a backslash or a control character
+// would change the file's meaning.
+bool usable_gsi_token(std::string_view token);
+
+// agent.json as written: indent of two, keys in byte order, final line feed.
+std::string settings_json_text(const AgentSettings& settings);
