@@ -1,0 +1,27 @@
+// The two clocks of the agent: a 32-bit millisecond tick count for elapsed and
+// due times (compare with unsigned subtraction, so the 49.7-day wrap is
+// harmless) and wall-clock seconds since 1970 (UTC).
+#pragma once
+
+#include <cstdint>
+
+std::uint32_t tick_now();         // GetTickCount on Windows
+std::int64_t unix_now();          // seconds since 1970, UTC
+std::int64_t monotonic_ns();      // high-resolution monotonic clock
+void sleep_ms(std::uint32_t ms);
+
+// Milliseconds from `earlier` to `later`, right across the wrap.
+inline std::uint32_t ticks_since(std::uint32_t later, std::uint32_t earlier) {
+    return later - earlier;
+}
+
+// Wall-clock time in 100-nanosecond units since 1970 (UTC).
+std::int64_t unix_now_100ns();
+
+// A calendar time, as printed in logs, labels and file names.
+struct CivilTime {
+    int year = 1970, month = 1, day = 1;
+    int hour = 0, minute = 0, second = 0;
+};
+CivilTime utc_time(std::int64_t unix_seconds);
+CivilTime local_time(std::int64_t unix_seconds);

@@ -1,0 +1,37 @@
+// Whole-file reading and writing, the agent data folder and registry strings.
+// None of these log or throw; each caller says what a failure means.
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// %LOCALAPPDATA%\vantor on Windows; $XDG_DATA_HOME/vantor or
+// ~/.local/share/vantor elsewhere. Neither checked nor created.
+std::optional<std::filesystem::path> agent_data_folder();
+
+// The whole file, in binary, shared with other readers and writers. Absent
+// when the file cannot be opened; an empty file gives an empty string.
+std::optional<std::string> read_whole_file(const std::filesystem::path& path);
+
+// Creates the missing parent folders, writes the bytes to a temporary file
+// beside the target and replaces the target with it, so a failed write never
+// leaves a half-written file behind (the old content survives). True when all
+// bytes reached the disk and the replace succeeded.
+bool write_whole_file(const std::filesystem::path& path, std::string_view bytes);
+
+// The parent folder as the whole-file write works it out: the last component
+// and every separator ('\\' or '/') in front of it dropped, never the root.
+std::filesystem::path parent_folder_of(const std::filesystem::path& path);
+
+// A REG_SZ or REG_EXPAND_SZ value under HKEY_CURRENT_USER, as UTF-8, cut at
+// its first NUL. Absent when the key or value is missing or of another type.
+// Away from Windows, the same keys are read from Steam's own registry.vdf.
+std::optional<std::string> read_registry_string(std::string_view subkey,
+                                                std::string_view value_name);
+
+// Opens a file for appending in binary mode, shared with other readers and
+// writers. Null when it cannot be opened.
+std::FILE* open_for_append(const std::filesystem::path& path);

@@ -1,0 +1,72 @@
+#include "core/files.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <string>
+#include <system_error>
+
+#include "core/text.h"
+
+std::optional<std::filesystem::path> agent_data_folder() {
+    const char* xdg = std::getenv("XDG_DATA_HOME");
+    if (xdg && xdg[0] == '/') return path_from_utf8(xdg) / "vantor";
+    const char* home = std::getenv("HOME");
+    if (home && home[0] != '\0') return path_from_utf8(home) / ".local" / "share" / "vantor";
+    return std::nullopt;
+}
+
+std::optional<std::string> read_whole_file(const std::filesystem::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::string content;
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (got == 0) break;
+        content.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return content;
+}
+
+static bool write_all(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return ::fsync(fd) == 0;
+}
+
+bool write_whole_file(const std::filesystem::path& path, std::string_view bytes) {
+    const std::filesystem::path parent = parent_folder_of(path);
+    if (!parent.empty()) {
+        std::error_code ignored;
+        std::filesystem::create_directories(parent, ignored);
+    }
+    static std::atomic<unsigned> counter{0};
+    const std::string temp = path.native() + ".tmp" + std::to_string(::getpid()) + "-" +
+                             std::to_string(counter.fetch_add(1));
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    const bool written = write_all(fd, bytes);
+    const bool closed = ::close(fd) == 0;
+    if (written && closed && std::rename(temp.c_str(), path.c_str()) == 0) return true;
+    ::unlink(temp.c_str());
+    return false;
+}
+
+std::FILE* open_for_append(const std::filesystem::path& path) {
+    return std::fopen(path.c_str(), "ab");
+}

@@ -1,0 +1,89 @@
+#include "core/text.h"
+
+#include <cstring>
+
+std::filesystem::path path_from_utf8(std::string_view text) {
+#ifdef _WIN32
+    return std::filesystem::path(utf8_to_wide(text));
+#else
+    return std::filesystem::path(std::string(text));
+#endif
+}
+
+std::string path_to_utf8(const std::filesystem::path& path) {
+#ifdef _WIN32
+    return wide_to_utf8(path.native());
+#else
+    return path.native();
+#endif
+}
+
+static bool is_trim_space(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+std::string_view trim(std::string_view text) {
+    std::size_t begin = 0;
+    while (begin < text.size() && is_trim_space(text[begin])) ++begin;
+    std::size_t end = text.size();
+    while (end > begin && is_trim_space(text[end - 1])) --end;
+    return text.substr(begin, end - begin);
+}
+
+bool contains(std::string_view text, std::string_view needle) {
+    if (needle.empty()) return true;
+    if (needle.size() > text.size()) return false;
+    const char* p = text.data();
+    const char* last = text.data() + (text.size() - needle.size());
+    while (p <= last) {
+        const void* hit = std::memchr(p, needle[0], static_cast<std::size_t>(last - p) + 1);
+        if (!hit) return false;
+        p = static_cast<const char*>(hit);
+        if (std::memcmp(p, needle.data(), needle.size()) == 0) return true;
+        ++p;
+    }
+    return false;
+}
+
+bool starts_with(std::string_view text, std::string_view prefix) {
+    return prefix.size() <= text.size() && text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// Length of the valid UTF-8 sequence at s[i], or 0 when it is not one.
+static std::size_t utf8_sequence_length(std::string_view s, std::size_t i) {
+    const auto b0 = static_cast<unsigned char>(s[i]);
+    if (b0 < 0x80) return 1;
+    std::size_t len;
+    unsigned char lo = 0x80, hi = 0xBF;
+    if (b0 >= 0xC2 && b0 <= 0xDF) len = 2;
+    else if (b0 == 0xE0) { len = 3; lo = 0xA0; }
+    else if (b0 >= 0xE1 && b0 <= 0xEC) len = 3;
+    else if (b0 == 0xED) { len = 3; hi = 0x9F; }   // no surrogates
+    else if (b0 >= 0xEE && b0 <= 0xEF) len = 3;
+    else if (b0 == 0xF0) { len = 4; lo = 0x90; }
+    else if (b0 >= 0xF1 && b0 <= 0xF3) len = 4;
+    else if (b0 == 0xF4) { len = 4; hi = 0x8F; }
+    else return 0;
+    if (i + len > s.size()) return 0;
+    for (std::size_t k = 1; k < len; ++k) {
+        const auto b = static_cast<unsigned char>(s[i + k]);
+        if (b < (k == 1 ? lo : 0x80) || b > (k == 1 ? hi : 0xBF)) return 0;
+    }
+    return len;
+}
+
+std::string valid_utf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t len = utf8_sequence_length(text, i);
+        if (len == 0) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        } else {
+            out.append(text.data() + i, len);
+            i += len;
+        }
+    }
+    return out;
+}

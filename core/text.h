@@ -1,0 +1,32 @@
+// Text helpers shared by every module. Text inside the program is UTF-8 in
+// narrow strings; the only way in and out of paths and wide strings is here,
+// so the ANSI code page never touches a name.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+// UTF-8 to wide text and back (code page 65001 on Windows). Invalid input comes
+// out with replacement characters; empty input, or a conversion that reports
+// nothing, gives an empty result.
+// On Windows the wide text is UTF-16 (what the W functions take); elsewhere
+// wchar_t is 32 bits wide and the wide text is UTF-32.
+std::wstring utf8_to_wide(std::string_view text);
+std::string wide_to_utf8(std::wstring_view text);
+
+// Paths from and to UTF-8 text. Never build a path from narrow text any other way.
+std::filesystem::path path_from_utf8(std::string_view text);
+std::string path_to_utf8(const std::filesystem::path& path);
+
+// Removes blanks, tabs, line feeds and carriage returns (only these four)
+// from both ends; the view points into the same storage.
+std::string_view trim(std::string_view text);
+
+// Exact byte comparisons. An empty needle is contained in every text.
+bool contains(std::string_view text, std::string_view needle);
+bool starts_with(std::string_view text, std::string_view prefix);
+
+// The text with every invalid UTF-8 sequence replaced by U+FFFD, so that it can
+// go into JSON. Valid text comes back unchanged.
+std::string valid_utf8(std::string_view text);

@@ -1,0 +1,42 @@
+#include "tests/support/test_support.h"
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+#include <gtest/gtest.h>
+
+#include "core/text.h"
+
+std::filesystem::path source_dir() { return path_from_utf8(VANTOR_SOURCE_DIR); }
+std::filesystem::path build_dir() { return path_from_utf8(VANTOR_BUILD_DIR); }
+
+std::filesystem::path make_temp_dir(std::string_view tag) {
+    static std::atomic<unsigned> counter{0};
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    std::string name = std::string(tag) + "-" + std::to_string(stamp) + "-" +
+                       std::to_string(counter.fetch_add(1));
+    const std::filesystem::path dir = build_dir() / "test-tmp" / path_from_utf8(name);
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+    std::filesystem::create_directories(dir, ec);
+    EXPECT_FALSE(ec) << ec.message();
+    return dir;
+}
+
+void write_test_file(const std::filesystem::path& path, std::string_view bytes) {
+    std::error_code ec;
+    std::filesystem::create_directories(path.parent_path(), ec);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(out.good()) << path_to_utf8(path);
+}
+
+std::string read_test_file(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
