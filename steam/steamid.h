@@ -1,0 +1,19 @@
+// The SteamID64 validity test: which identifiers read from the Steam client
+// are kept. Bits 0-31 account id, 32-51 instance, 52-55 account type,
+// 56-63 universe.
+#pragma once
+
+#include <cstdint>
+
+inline bool steamid_valid(std::uint64_t id) {
+    const std::uint32_t account = static_cast<std::uint32_t>(id & 0xFFFFFFFFu);
+    const std::uint32_t instance = static_cast<std::uint32_t>((id >> 32) & 0xFFFFFu);
+    const std::uint32_t type = static_cast<std::uint32_t>((id >> 52) & 0xFu);
+    const std::uint32_t universe = static_cast<std::uint32_t>(id >> 56);
+    if (type < 1 || type > 10) return false;
+    if (universe < 1 || universe > 4) return false;
+    if (type == 1 && (account == 0 || instance != 1)) return false;   // individual
+    if (type == 7 && (account == 0 || instance != 0)) return false;   // clan
+    if (type == 3 && account == 0) return false;                      // game server
+    return true;
+}
