@@ -1,0 +1,101 @@
+// The command-line parser and the help text.
+#include "core/options.h"
+
+#include <cstdint>
+#include <string_view>
+
+#include "core/text.h"
+
+namespace {
+
+// Reads a port the way strtol would (leading white space, one sign, digits up
+// to the first non-digit, no digits gives 0), but saturating, so that a huge
+// value can never wrap into the valid range.
+std::int64_t read_port_number(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    std::int64_t value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        if (value < 1000000) value = value * 10 + (text[i] - '0');
+    }
+    return negative ? -value : value;
+}
+
+}  // namespace
+
+AgentOptions parse_options(int argc, const char* const* argv) {
+    AgentOptions options;
+    for (int i = 1; i < argc && options.error.empty(); ++i) {
+        const std::string_view arg = argv[i] ? argv[i] : "";
+
+        // Options with a value consume the next argument whatever it looks like.
+        auto take_value = [&](std::string_view& value) {
+            if (i + 1 < argc) {
+                value = argv[i + 1] ? argv[i + 1] : "";
+                ++i;
+            } else {
+                options.error = std::string(arg) + " needs a value";
+                value = {};
+            }
+        };
+
+        std::string_view value;
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg == "--replay") {
+            take_value(value);
+            options.replay_path = std::string(value);
+        } else if (arg == "--coplay-once") {
+            options.coplay_once = true;
+        } else if (arg == "--no-write-cfg") {
+            options.write_cfg = false;
+        } else if (arg == "--no-tray") {
+            options.tray = false;
+        } else if (arg == "--debug") {
+            options.debug = true;
+        } else if (arg == "--log-dir") {
+            take_value(value);
+            options.log_dir = path_from_utf8(value);
+        } else if (arg == "--console-log") {
+            take_value(value);
+            options.console_log = path_from_utf8(value);
+        } else if (arg == "--gsi-port") {
+            take_value(value);
+            const std::int64_t port = read_port_number(value);
+            options.gsi_port = static_cast<std::uint32_t>(port);
+            options.gsi_port_given = true;
+            // The range check replaces a "needs a value" error: an empty value reads as 0.
+            if (port < 1 || port > 65535) options.error = "--gsi-port must be 1..65535";
+        } else if (arg == "--api-base") {
+            take_value(value);
+            options.api_base = std::string(value);
+        } else {
+            options.error = "unknown argument: " + std::string(arg);
+        }
+    }
+    return options;
+}
+
+const std::string& help_text() {
+    static const std::string text =
+        "vantor-agent -- detects the CS2 match roster and derives its room key.\n"
+        "\n"
+        "  --debug                 also log raw GSI payloads and the whole co-play and\n"
+        "                          friend lists (large, but this is the telemetry)\n"
+        "  --replay <console.log>  parse an existing log for status blocks and exit\n"
+        "  --coplay-once           dump what Steam knows and exit\n"
+        "  --no-write-cfg          check the CS2 cfgs but never write them\n"
+        "  --no-tray               keep the console window instead of the tray icon\n"
+        "  --console-log <path>    watch this log instead of the one next to CS2\n"
+        "  --gsi-port <n>          GSI listen port (default 47474)\n"
+        "  --api-base <url>        API to POST completed rosters to, empty to disable\n"
+        "                          (default " + std::string(kDefaultApiBase) + ", saved in agent.json)\n"
+        "  --log-dir <dir>         where to write agent-*.jsonl\n"
+        "                          (default %LOCALAPPDATA%\\vantor\\logs)\n";
+    return text;
+}
