@@ -1,0 +1,50 @@
+// Turns the lines of CS2's console.log, fed one at a time in file order, into
+// one StatusBlock per complete `status` block. Reads no files, keeps no clock.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "console/status_block.h"
+
+// One console.log line taken apart: "12/06 21:14:03 [Client] message".
+struct ConsoleLine {
+    std::string time;     // the 14-character time prefix, or empty
+    std::string channel;  // the text inside a leading [...], or empty
+    std::string message;  // the rest of the line
+};
+
+// The same split as views into the line, for the hot path.
+struct ConsoleLineView {
+    std::string_view time;
+    std::string_view channel;
+    std::string_view message;
+};
+
+ConsoleLineView split_console_line_view(std::string_view line);
+ConsoleLine split_console_line(std::string_view line);
+
+struct StatusParser {
+    bool in_block = false;
+    bool in_player_section = false;
+    std::int32_t lines_in_block = 0;   // lines fed since the block's header
+    std::string last_connect_line;     // survives blocks and resets
+    StatusBlock current;
+
+    // Feeds one line (without its line feed; a trailing CR is allowed).
+    // Returns the block that this line completed, if any.
+    std::optional<StatusBlock> feed(std::string_view line);
+
+    // Back to idle; the last connect line is kept.
+    void reset();
+};
+
+// The row of the local player: the first player whose id is the block's
+// source slot. None without a source line or without such a row.
+std::optional<StatusPlayer> self_player(const StatusBlock& block);
+
+// An optional '-', then decimal digits up to the first non-digit. 0 without
+// digits or when the value leaves the signed 64-bit range.
+std::int64_t parse_integer(std::string_view text);
