@@ -7,6 +7,7 @@
 
 #include <mutex>
 
+#include "core/clock.h"
 #include "core/text.h"
 
 namespace {
@@ -18,6 +19,41 @@ std::string call_failed(const char* call, long code) {
 std::size_t append_body(char* data, std::size_t size, std::size_t count, void* user) {
     static_cast<std::string*>(user)->append(data, size * count);
     return size * count;
+}
+
+// The send and receive time-outs: once connected, a transfer in which no byte
+// moved either way for that long is given up. curl's own low-speed limit
+// averages over a window and lets a silent server run on for far longer.
+struct IdleWatch {
+    CURL* request = nullptr;
+    bool connected = false;
+    bool timed_out = false;
+    std::int64_t since_ns = 0;
+    curl_off_t received = -1;
+    curl_off_t sent = -1;
+};
+
+int watch_idle(void* user, curl_off_t, curl_off_t received, curl_off_t to_send, curl_off_t sent) {
+    auto& watch = *static_cast<IdleWatch*>(user);
+    const std::int64_t now = monotonic_ns();
+    if (!watch.connected) {
+        curl_off_t connect_time = 0;
+        if (curl_easy_getinfo(watch.request, CURLINFO_CONNECT_TIME_T, &connect_time) != CURLE_OK ||
+            connect_time <= 0)
+            return 0;
+        watch.connected = true;
+        watch.since_ns = now;
+    }
+    if (received != watch.received || sent != watch.sent) {
+        watch.received = received;
+        watch.sent = sent;
+        watch.since_ns = now;
+        return 0;
+    }
+    const std::int64_t limit_ms = sent < to_send ? api_send_timeout_ms : api_receive_timeout_ms;
+    if ((now - watch.since_ns) / 1000000 < limit_ms) return 0;
+    watch.timed_out = true;
+    return 1;
 }
 
 // Rebuilds the authority for the request URL; an IPv6 literal gets its brackets back.
@@ -44,13 +80,10 @@ bool api_session_open(ApiClient& client, std::string& error) {
         return false;
     }
     // WinHTTP has separate resolve and connect limits; curl's connect limit
-    // covers both. Sending and receiving give up after the same idle time.
+    // covers both. The send and receive limits are idle times, kept by
+    // watch_idle; the overall limit is the sum of all four.
     curl_easy_setopt(session, CURLOPT_USERAGENT, api_user_agent);
     curl_easy_setopt(session, CURLOPT_CONNECTTIMEOUT_MS, long(api_resolve_timeout_ms + api_connect_timeout_ms));
-    curl_easy_setopt(session, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(session, CURLOPT_LOW_SPEED_TIME, long((api_send_timeout_ms > api_receive_timeout_ms
-                                                                ? api_send_timeout_ms
-                                                                : api_receive_timeout_ms) / 1000));
     curl_easy_setopt(session, CURLOPT_TIMEOUT_MS, long(api_resolve_timeout_ms + api_connect_timeout_ms +
                                                        api_send_timeout_ms + api_receive_timeout_ms));
     curl_easy_setopt(session, CURLOPT_NOSIGNAL, 1L);
@@ -90,10 +123,16 @@ bool api_post(const ApiClient& client, std::string_view path, std::string_view b
     if (code == CURLE_OK) code = curl_easy_setopt(request, CURLOPT_POSTFIELDS, body.data());
     if (code == CURLE_OK) code = curl_easy_setopt(request, CURLOPT_WRITEFUNCTION, append_body);
     if (code == CURLE_OK) code = curl_easy_setopt(request, CURLOPT_WRITEDATA, &response);
+    IdleWatch watch;
+    watch.request = request;
+    if (code == CURLE_OK) code = curl_easy_setopt(request, CURLOPT_XFERINFOFUNCTION, watch_idle);
+    if (code == CURLE_OK) code = curl_easy_setopt(request, CURLOPT_XFERINFODATA, &watch);
+    if (code == CURLE_OK) code = curl_easy_setopt(request, CURLOPT_NOPROGRESS, 0L);
     if (code != CURLE_OK) {
         error = call_failed("curl_easy_setopt", code);
     } else {
         code = curl_easy_perform(request);
+        if (code == CURLE_ABORTED_BY_CALLBACK && watch.timed_out) code = CURLE_OPERATION_TIMEDOUT;
         // The status stays known when the exchange broke off after the headers.
         long http_code = 0;
         if (curl_easy_getinfo(request, CURLINFO_RESPONSE_CODE, &http_code) == CURLE_OK && http_code > 0)

@@ -1,0 +1,57 @@
+#include "rooms/room_creation.h"
+
+#include <gtest/gtest.h>
+
+#include "core/match_state.h"
+#include "roster/roster_assembly.h"
+
+namespace {
+
+Roster two_players() {
+    Roster roster;
+    roster.players.push_back({76561197960287930ull, "Ünï \xf0\x9f\x99\x82", "self", "CT", 1});
+    roster.players.push_back({76561198000000002ull, "cut \xe2\x82 off", "gsi-fill", "", 0});
+    roster.reservation = "";
+    roster.room_key = "0123456789abcdef0123456789abcdef";
+    return roster;
+}
+
+TEST(RoomPayload, CompactKeysInByteOrderIdsAsStrings) {
+    EXPECT_EQ(build_room_payload(two_players(), 76561197960287930ull),
+              "{\"members\":["
+              "{\"group\":1,\"name\":\"Ünï \xf0\x9f\x99\x82\",\"source\":\"self\",\"steamid\":\"76561197960287930\","
+              "\"team\":\"CT\"},"
+              "{\"group\":0,\"name\":\"cut \xef\xbf\xbd off\",\"source\":\"gsi-fill\",\"steamid\":"
+              "\"76561198000000002\",\"team\":\"\"}],"
+              "\"reporter_steamid64\":\"76561197960287930\",\"reservation\":\"\","
+              "\"room_key\":\"0123456789abcdef0123456789abcdef\","
+              "\"steamids\":[\"76561197960287930\",\"76561198000000002\"]}");
+}
+
+TEST(RoomPost, ScheduleAndDueTimeAcrossTheTickWrap) {
+    EXPECT_EQ(room_retry_delay_ms(1), 2000u);
+    EXPECT_EQ(room_retry_delay_ms(2), 5000u);
+    EXPECT_EQ(room_retry_delay_ms(3), 15000u);
+    EXPECT_EQ(room_retry_delay_ms(4), 60000u);
+    EXPECT_EQ(room_retry_delay_ms(5), 0u);
+
+    MatchState match;
+    EXPECT_FALSE(room_post_due(match, 0));  // nothing to post
+    arm_room_post(match, two_players(), 1, 0xFFFFFC00u);
+    EXPECT_EQ(match.attempt, 0);
+    EXPECT_FALSE(match.done);
+    EXPECT_TRUE(room_post_due(match, 0xFFFFFC00u));
+    EXPECT_FALSE(room_post_due(match, 0xFFFFFBFFu));
+
+    // Due 2 s after a tick just before the wrap: due right after it, not 49 days later.
+    match.next_try = 0xFFFFFC00u + 2000u;
+    EXPECT_EQ(match.next_try, 0x3D0u);
+    EXPECT_FALSE(room_post_due(match, 0xFFFFFFFFu));
+    EXPECT_FALSE(room_post_due(match, 0x3CFu));
+    EXPECT_TRUE(room_post_due(match, 0x3D0u));
+    EXPECT_TRUE(room_post_due(match, 0x10000u));
+    match.done = true;
+    EXPECT_FALSE(room_post_due(match, 0x10000u));
+}
+
+}  // namespace

@@ -1,0 +1,88 @@
+#!/usr/bin/env python3
+"""Benchmark: time from a final roster to "room_created" against the loopback
+room server (tools/room_server.py), through the agent's own code in
+tools/room_probe (build payload, POST /v1/matches, save room.json, rooms.json
+and the room cfg). Target: under 50 ms natively.
+
+    python3 tools/bench/room_post.py [BUILD_DIR] [COUNT]
+
+BUILD_DIR defaults to build/native-release (then build/native); a win64 build
+folder runs the probe under Wine. Prints the figures and writes
+BUILD_DIR/bench/room_post.json. Never fails on a slow result.
+"""
+
+import json
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+SOURCE = Path(__file__).resolve().parents[2]
+TARGET_MS = 50.0
+
+
+def main():
+    build = Path(sys.argv[1]) if len(sys.argv) > 1 else next(
+        (SOURCE / "build" / name for name in ("native-release", "native")
+         if (SOURCE / "build" / name / "tools" / "room_probe" / "room_probe").exists()), SOURCE / "build" / "native-release")
+    count = int(sys.argv[2]) if len(sys.argv) > 2 else 50
+    exe = build / "tools" / "room_probe" / "room_probe"
+    wine = False
+    if not exe.exists() and (build / "tools" / "room_probe" / "room_probe.exe").exists():
+        exe, wine = build / "tools" / "room_probe" / "room_probe.exe", True
+    if not exe.exists():
+        print("room_post: no room_probe in %s (build it first)" % build)
+        return 0
+
+    work = Path(tempfile.mkdtemp(prefix="room-post-bench-"))
+    port_file = work / "port"
+    server = subprocess.Popen([sys.executable, str(SOURCE / "tools" / "room_server.py"), "--port-file",
+                               str(port_file), "--lifetime", "300"], stdout=subprocess.DEVNULL)
+    try:
+        deadline = time.monotonic() + 20
+        while not port_file.exists() and time.monotonic() < deadline:
+            time.sleep(0.05)
+        base = "http://127.0.0.1:%s" % port_file.read_text().strip()
+        if wine:
+            prefix = build / "wineprefix"
+            command = [str(SOURCE / "tools" / "wine-run"), str(prefix), str(exe), "bench", base,
+                       "Z:" + str(work).replace("/", "\\"), str(count)]
+        else:
+            command = [str(exe), "bench", base, str(work), str(count)]
+        out = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=600).stdout
+        line = [l for l in out.decode("utf-8", "replace").splitlines() if l.startswith("{")][-1]
+        micros = json.loads(line).get("micros", [])
+    finally:
+        server.terminate()
+        server.wait(10)
+        shutil.rmtree(work, ignore_errors=True)
+
+    if not micros:
+        print("room_post: no room was created")
+        return 0
+    ms = sorted(m / 1000.0 for m in micros)
+    result = {
+        "benchmark": "room_post",
+        "build": str(build),
+        "rooms": len(ms),
+        "median_ms": round(statistics.median(ms), 3),
+        "p95_ms": round(ms[min(len(ms) - 1, int(len(ms) * 0.95))], 3),
+        "max_ms": round(ms[-1], 3),
+        "target_ms": TARGET_MS,
+    }
+    result["meets_target"] = result["p95_ms"] < TARGET_MS
+    print("room_post: final roster to room_created, %d rooms against the loopback server" % len(ms))
+    print("  median %.2f ms, p95 %.2f ms, max %.2f ms (target < %.0f ms natively)"
+          % (result["median_ms"], result["p95_ms"], result["max_ms"], TARGET_MS))
+    out_dir = build / "bench"
+    out_dir.mkdir(parents=True, exist_ok=True)
+    (out_dir / "room_post.json").write_text(json.dumps(result, indent=2) + "\n")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
