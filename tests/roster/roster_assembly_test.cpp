@@ -1,0 +1,392 @@
+#include "roster/roster_assembly.h"
+
+#include <random>
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "core/text.h"
+#include "roster/room_key.h"
+
+namespace {
+
+constexpr std::uint64_t kBase = 76561198000000000ULL;
+constexpr std::int64_t kStart = 1733519643;
+constexpr const char* kMidMatch =
+    "; joined mid-match, so co-play cannot be trusted -- needs a status block (type `exec vantor` in game)";
+
+StatusMatch row(std::string name, std::uint64_t steamid, std::string source = "coplay",
+                MatchTier tier = MatchTier::exact, bool ambiguous = false) {
+    StatusMatch m;
+    m.status_name = std::move(name);
+    m.steamid = steamid;
+    m.source = steamid ? std::move(source) : "";
+    m.tier = steamid ? tier : MatchTier::none;
+    m.matched_name = steamid ? m.status_name : "";
+    m.ambiguous = ambiguous;
+    return m;
+}
+
+// A status block and its report with one player row per match.
+void set_status(RosterInputs& in, const std::vector<StatusMatch>& rows, std::int32_t humans) {
+    StatusBlock block;
+    block.humans = humans;
+    block.reservation = "90312477281";
+    MatchReport report;
+    std::int32_t id = 2;
+    for (const StatusMatch& m : rows) {
+        StatusPlayer player;
+        player.id = id;
+        player.name = m.status_name;
+        block.players.push_back(player);
+        StatusMatch copy = m;
+        copy.status_id = id++;
+        report.matches.push_back(copy);
+    }
+    in.status = block;
+    in.report = report;
+}
+
+std::vector<StatusMatch> ten_exact_rows() {
+    std::vector<StatusMatch> rows;
+    for (int i = 0; i < 10; ++i) rows.push_back(row("player" + std::to_string(i), kBase + 10 - i));
+    return rows;
+}
+
+CoplayEntry coplay(std::uint64_t steamid, std::string persona, std::int64_t time,
+                   std::uint32_t appid = 730) {
+    CoplayEntry entry;
+    entry.steamid = steamid;
+    entry.persona = std::move(persona);
+    entry.persona_known = !entry.persona.empty();
+    entry.coplay_time = time;
+    entry.appid = appid;
+    return entry;
+}
+
+std::vector<std::uint64_t> ids_of(const Roster& roster) {
+    std::vector<std::uint64_t> ids;
+    for (const RosterPlayer& p : roster.players) ids.push_back(p.steamid);
+    return ids;
+}
+
+const RosterPlayer* find(const Roster& roster, std::uint64_t steamid) {
+    for (const RosterPlayer& p : roster.players) {
+        if (p.steamid == steamid) return &p;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+TEST(RosterWithoutStatus, JoinedMidMatchTrustsOnlySelfAndGsi) {
+    RosterInputs in;
+    in.self_steamid = kBase + 1;
+    in.self_name = "Me";
+    for (int i = 2; i <= 5; ++i) in.gsi_players[kBase + i] = {"gsi" + std::to_string(i), "CT", i, 1};
+    in.coplay = {coplay(kBase + 40, "Recent", kStart)};
+    in.start_time = kStart;
+    in.connect_time_reliable = false;
+
+    const Roster roster = assemble_roster(in);
+    EXPECT_EQ(ids_of(roster), (std::vector<std::uint64_t>{kBase + 1, kBase + 2, kBase + 3, kBase + 4, kBase + 5}));
+    EXPECT_EQ(roster.players[0].source, "self");
+    EXPECT_EQ(roster.players[1].source, "gsi");
+    EXPECT_EQ(roster.players[1].team, "CT");
+    EXPECT_FALSE(roster.complete);
+    EXPECT_FALSE(roster.validated);
+    EXPECT_EQ(roster.expected, 0);
+    EXPECT_EQ(roster.reservation, "");
+    EXPECT_EQ(roster.blocked_by, std::string("roster has 5 of 10 players") + kMidMatch);
+}
+
+TEST(RosterWithoutStatus, CoplayWithinTheMarginOfTheStart) {
+    RosterInputs in;
+    in.self_steamid = kBase + 1;
+    in.self_name = "Me";
+    in.connect_time_reliable = true;
+    in.start_time = kStart;
+    in.gsi_players[kBase + 1] = {"Me in GSI", "T", 0, 3};
+    in.coplay = {
+        coplay(kBase + 2, "On time", kStart - 300),
+        coplay(kBase + 3, "Too early", kStart - 301),
+        coplay(kBase + 4, "Other game", kStart, 570),
+        coplay(kBase + 1, "Myself", kStart),
+        coplay(kBase + 5, "", kStart + 60),   // persona not known yet: added all the same
+    };
+    Roster roster = assemble_roster(in);
+    EXPECT_EQ(ids_of(roster), (std::vector<std::uint64_t>{kBase + 1, kBase + 2, kBase + 5}));
+    EXPECT_EQ(roster.players[0].name, "Me");
+    EXPECT_EQ(roster.players[0].source, "self");
+    EXPECT_EQ(roster.players[0].team, "T");
+    EXPECT_EQ(roster.players[1].source, "coplay");
+    EXPECT_EQ(roster.players[1].team, "");
+    EXPECT_EQ(roster.players[2].name, "");
+    EXPECT_EQ(roster.blocked_by,
+              "roster has 3 of 10 players; no status block yet (type `exec vantor` in game)");
+
+    // An unknown start lets every CS2 co-play entry in; a margin that would
+    // overflow must not change that reading.
+    in.start_time = 0;
+    EXPECT_EQ(assemble_roster(in).players.size(), 4u);
+    in.start_time = kStart;
+    in.coplay_margin = INT64_MIN;
+    EXPECT_EQ(assemble_roster(in).players.size(), 1u);
+    in.coplay_margin = INT64_MAX;
+    EXPECT_EQ(assemble_roster(in).players.size(), 4u);
+
+    // A status block without rows, or one without its report, is no status.
+    in.coplay_margin = 300;
+    set_status(in, {}, 10);
+    EXPECT_EQ(assemble_roster(in).players.size(), 3u);
+    set_status(in, ten_exact_rows(), 10);
+    in.report.reset();
+    roster = assemble_roster(in);
+    EXPECT_EQ(roster.players.size(), 3u);
+    EXPECT_EQ(roster.expected, 0);
+}
+
+TEST(RosterWithoutStatus, TenPlayersAreNotConfirmed) {
+    RosterInputs in;
+    in.self_steamid = kBase + 1;
+    in.self_name = "Me";
+    for (int i = 2; i <= 10; ++i) in.gsi_players[kBase + i] = {"p" + std::to_string(i), "T", i, 1};
+    const Roster roster = assemble_roster(in);
+    EXPECT_TRUE(roster.complete);
+    EXPECT_FALSE(roster.validated);
+    EXPECT_EQ(roster.blocked_by, "ten players assembled without a status block to confirm them");
+    EXPECT_EQ(roster.room_key, derive_room_key(ids_of(roster)));
+    EXPECT_EQ(roster.room_key.size(), 32u);
+}
+
+TEST(RosterFromStatus, TenExactRowsMakeAFinalRoster) {
+    RosterInputs in;
+    in.self_steamid = kBase + 99;   // not in the block: status alone decides
+    in.self_name = "Spectator";
+    in.gsi_players[kBase + 3] = {"gsi name", "CT", 1, 1};
+    set_status(in, ten_exact_rows(), 10);
+
+    const Roster roster = assemble_roster(in);
+    EXPECT_TRUE(roster.complete);
+    EXPECT_TRUE(roster.validated);
+    EXPECT_EQ(roster.expected, 10);
+    EXPECT_EQ(roster.reservation, "90312477281");
+    EXPECT_EQ(roster.blocked_by, "");
+    EXPECT_TRUE(roster.rejected.empty());
+    EXPECT_EQ(find(roster, kBase + 99), nullptr);
+    ASSERT_EQ(roster.players.size(), 10u);
+    // Rows 0-4 were kBase+10 .. kBase+6, rows 5-9 kBase+5 .. kBase+1.
+    for (const RosterPlayer& p : roster.players) {
+        EXPECT_EQ(p.group, p.steamid > kBase + 5 ? 1 : 2) << p.steamid;
+    }
+    const RosterPlayer* gsi_known = find(roster, kBase + 3);
+    ASSERT_NE(gsi_known, nullptr);
+    EXPECT_EQ(gsi_known->name, "player7");   // the status name stays
+    EXPECT_EQ(gsi_known->team, "CT");
+    EXPECT_EQ(roster.room_key, derive_room_key(ids_of(roster)));
+    EXPECT_FALSE(roster.room_key.empty());
+}
+
+TEST(RosterFromStatus, RejectionRulesInOrder) {
+    RosterInputs in;
+    set_status(in,
+               {
+                   row("Nobody", 0),
+                   row("Zero", 0, "gsi", MatchTier::exact),
+                   row("Twin", kBase + 1, "friend", MatchTier::casefold, true),
+                   row("loose friend", kBase + 2, "friend", MatchTier::trimmed),
+                   row("LOOSE IN CS2", kBase + 3, "friend-in-cs2", MatchTier::casefold),
+                   row("Exact Friend", kBase + 4, "friend", MatchTier::exact),
+                   row("\tTabbed ", kBase + 5, "coplay", MatchTier::trimmed),
+               },
+               0);
+    const Roster roster = assemble_roster(in);
+    EXPECT_EQ(roster.expected, 7);
+    EXPECT_EQ(ids_of(roster), (std::vector<std::uint64_t>{kBase + 3, kBase + 4, kBase + 5}));
+    EXPECT_EQ(find(roster, kBase + 5)->name, "\tTabbed ");
+    ASSERT_EQ(roster.rejected.size(), 4u);
+    EXPECT_EQ(roster.rejected[0].reason, "no candidate");
+    EXPECT_EQ(roster.rejected[1].reason, "no candidate");
+    EXPECT_EQ(roster.rejected[2].reason, "several candidates share this name");
+    EXPECT_EQ(roster.rejected[3].reason, "inexact match against a friend Steam does not place in CS2");
+    EXPECT_FALSE(roster.validated);
+    EXPECT_EQ(roster.blocked_by,
+              "roster has 3 of 10 players; unresolved: 'Nobody' (no candidate), 'Zero' (no candidate), "
+              "'Twin' (several candidates share this name), 'loose friend' (inexact match against a "
+              "friend Steam does not place in CS2)");
+}
+
+TEST(RosterFromStatus, TwoRowsOnOneSteamIdAreBothLeftOut) {
+    RosterInputs in;
+    set_status(in,
+               {
+                   row("Alice", kBase + 1),
+                   row("J\xC3\xBCrgen", kBase + 7),
+                   row("Ali  ce", kBase + 2),
+                   row("JURGEN", kBase + 7, "gsi", MatchTier::casefold),
+                   row("j\xC3\xBCrgen?", kBase + 7, "friend", MatchTier::exact, true),
+               },
+               5);
+    const Roster roster = assemble_roster(in);
+    EXPECT_EQ(ids_of(roster), (std::vector<std::uint64_t>{kBase + 1, kBase + 2}));
+    // The ambiguous row names the same SteamID64, so it is listed with both reasons.
+    ASSERT_EQ(roster.rejected.size(), 4u);
+    EXPECT_EQ(roster.rejected[0].name, "j\xC3\xBCrgen?");
+    EXPECT_EQ(roster.blocked_by,
+              "roster has 2 of 10 players; unresolved: 'j\xC3\xBCrgen?' (several candidates share "
+              "this name), 'J\xC3\xBCrgen' (two players resolved to one SteamID64), 'JURGEN' (two "
+              "players resolved to one SteamID64), 'j\xC3\xBCrgen?' (two players resolved to one SteamID64)");
+}
+
+TEST(RosterFromStatus, MissingGsiPlayersFillUnresolvedNamesOnlyWhenTheCountsAgree) {
+    RosterInputs in;
+    std::vector<StatusMatch> rows = ten_exact_rows();   // kBase+10 .. kBase+1
+    rows[2] = row("Unknown A", 0);
+    rows[8] = row("Ghost", kBase + 2, "friend", MatchTier::exact, true);
+    set_status(in, rows, 10);
+    for (int i = 1; i <= 10; ++i) in.gsi_players[kBase + i] = {"g" + std::to_string(i), i % 2 ? "T" : "CT", i, 1};
+
+    Roster roster = assemble_roster(in);   // kBase+8 and kBase+2 are missing, two names unresolved
+    EXPECT_EQ(roster.filled_from_gsi, 2u);
+    EXPECT_TRUE(roster.rejected.empty());
+    EXPECT_TRUE(roster.complete);
+    EXPECT_TRUE(roster.validated);
+    EXPECT_EQ(roster.blocked_by, "");
+    const RosterPlayer* filled = find(roster, kBase + 8);
+    ASSERT_NE(filled, nullptr);
+    EXPECT_EQ(filled->source, "gsi-fill");
+    EXPECT_EQ(filled->name, "g8");
+    EXPECT_EQ(filled->team, "CT");
+    EXPECT_EQ(filled->group, 0);                     // row 2 resolved to nobody
+    EXPECT_EQ(find(roster, kBase + 2)->group, 2);    // row 8 had resolved to it
+    EXPECT_EQ(find(roster, kBase + 10)->group, 1);
+
+    in.gsi_players[kBase + 11] = {"g11", "T", 11, 1};   // three missing for two names
+    roster = assemble_roster(in);
+    EXPECT_EQ(roster.filled_from_gsi, 0u);
+    EXPECT_EQ(roster.players.size(), 8u);
+    EXPECT_EQ(roster.rejected.size(), 2u);
+    for (const RosterPlayer& p : roster.players) EXPECT_EQ(p.group, 0);
+}
+
+TEST(RosterFromStatus, ValidationFollowsTheBlockCount) {
+    RosterInputs in;
+    std::vector<StatusMatch> rows = ten_exact_rows();
+    rows.resize(9);
+    set_status(in, rows, 0);
+    Roster roster = assemble_roster(in);
+    EXPECT_EQ(roster.expected, 9);
+    EXPECT_TRUE(roster.validated);
+    EXPECT_FALSE(roster.complete);
+    EXPECT_EQ(roster.blocked_by, "roster has 9 of 10 players");
+
+    set_status(in, ten_exact_rows(), 12);   // status counts humans it did not list
+    roster = assemble_roster(in);
+    EXPECT_TRUE(roster.complete);
+    EXPECT_FALSE(roster.validated);
+    EXPECT_EQ(roster.blocked_by, "ten players, but status has not confirmed them");
+}
+
+TEST(RosterBlockedBy, HashFailureIsNamed) {
+    Roster roster;
+    roster.players.resize(10);
+    roster.complete = true;
+    roster.validated = true;
+    EXPECT_EQ(roster_blocked_by(roster, true, true), "ten players, but the room key could not be computed");
+    roster.room_key = "0123456789abcdef0123456789abcdef";
+    EXPECT_EQ(roster_blocked_by(roster, true, true), "");
+}
+
+TEST(RosterOrder, ByDecimalText) {
+    RosterInputs in;
+    in.self_steamid = 9;
+    in.self_name = "nine";
+    in.gsi_players[kBase + 1] = {"long", "T", 0, 1};
+    in.gsi_players[10] = {"ten", "T", 0, 1};
+    in.gsi_players[100] = {"hundred", "T", 0, 1};
+    EXPECT_EQ(ids_of(assemble_roster(in)), (std::vector<std::uint64_t>{10, 100, kBase + 1, 9}));
+}
+
+TEST(RosterText, JsonAndListing) {
+    RosterInputs in;
+    in.self_steamid = kBase + 2;
+    in.self_name = "\xE2\x98\x82umbrella";
+    in.gsi_players[kBase + 1] = {"Shaikh Kebab", "CT", 0, 1};
+    in.gsi_players[kBase + 2] = {"umbrella", "", 0, 1};
+    Roster roster = assemble_roster(in);
+    EXPECT_EQ(roster_json(roster).dump(),
+              "{\"blocked_by\":\"roster has 2 of 10 players" + std::string(kMidMatch) + "\","
+              "\"complete\":false,\"expected\":0,\"filled_from_gsi\":0,\"members\":["
+              "{\"name\":\"Shaikh Kebab\",\"source\":\"gsi\",\"steamid\":\"76561198000000001\",\"team\":\"CT\"},"
+              "{\"name\":\"\xE2\x98\x82umbrella\",\"source\":\"self\",\"steamid\":\"76561198000000002\",\"team\":\"\"}],"
+              "\"rejected\":[],\"reservation\":\"\",\"room_key\":\"\",\"size\":2,"
+              "\"steamids\":[\"76561198000000001\",\"76561198000000002\"],\"validated\":false}");
+    EXPECT_EQ(roster_listing_text(roster),
+              "    76561198000000001  gsi            CT     Shaikh Kebab\n"
+              "    76561198000000002  self           ?      \xE2\x98\x82umbrella");
+    EXPECT_EQ(roster_listing_text(Roster{}), "");
+}
+
+TEST(RosterText, LongNamesAreCutOnACharacterBoundary) {
+    Roster roster;
+    std::string long_name;
+    for (int i = 0; i < 120; ++i) long_name += "\xC3\xA9";   // 240 bytes
+    roster.players.push_back({kBase + 1, long_name, "coplay", "CT", 0});
+    roster.players.push_back({kBase + 2, "\xF0\x9D\x9F\x95" + long_name, "gsi", "", 0});
+    roster.players.push_back({kBase + 3, "short", "gsi", "T", 0});
+    const std::string text = roster_listing_text(roster);
+    EXPECT_EQ(valid_utf8(text), text);
+    std::size_t begin = 0, lines = 0;
+    while (begin <= text.size()) {
+        std::size_t end = text.find('\n', begin);
+        if (end == std::string::npos) end = text.size();
+        EXPECT_LE(end - begin + 1, 255u);   // with its line feed
+        ++lines;
+        begin = end + 1;
+    }
+    EXPECT_EQ(lines, 3u);
+    EXPECT_NE(text.find("\n    76561198000000003  gsi            T      short"), std::string::npos);
+}
+
+// Random rows, sources and GSI players: whatever comes in, the roster keeps
+// its promises.
+TEST(RosterAssembly, RandomInputsKeepTheRosterConsistent) {
+    std::mt19937 rng(11);
+    const char* sources[] = {"gsi", "self", "coplay", "friend-in-cs2", "friend", ""};
+    for (int round = 0; round < 400; ++round) {
+        RosterInputs in;
+        in.self_steamid = rng() % 15;
+        in.self_name = rng() % 2 ? "me" : "";
+        in.connect_time_reliable = rng() % 2;
+        in.start_time = static_cast<std::int64_t>(rng() % 3) * kStart - kStart;
+        for (int i = rng() % 12; i > 0; --i) in.gsi_players[rng() % 15] = {rng() % 2 ? "n" : "", "T", 0, 1};
+        for (int i = rng() % 12; i > 0; --i) {
+            in.coplay.push_back(coplay(rng() % 15, "c", kStart - 400 + rng() % 200, rng() % 4 ? 730 : 1));
+        }
+        if (rng() % 4) {
+            std::vector<StatusMatch> rows;
+            for (int i = rng() % 13; i > 0; --i) {
+                rows.push_back(row("r" + std::to_string(i), rng() % 15, sources[rng() % 6],
+                                   static_cast<MatchTier>(rng() % 5), rng() % 5 == 0));
+            }
+            set_status(in, rows, static_cast<std::int32_t>(rng() % 14) - 2);
+        }
+        const Roster roster = assemble_roster(in);
+        std::set<std::uint64_t> ids;
+        for (std::size_t i = 0; i < roster.players.size(); ++i) {
+            EXPECT_TRUE(ids.insert(roster.players[i].steamid).second);
+            if (i > 0) {
+                EXPECT_LT(std::to_string(roster.players[i - 1].steamid),
+                          std::to_string(roster.players[i].steamid));
+            }
+        }
+        EXPECT_EQ(roster.complete, roster.players.size() == 10);
+        EXPECT_EQ(!roster.room_key.empty(), roster.complete);
+        EXPECT_EQ(roster.blocked_by.empty(), roster.complete && roster.validated);
+        if (roster.filled_from_gsi) {
+            EXPECT_TRUE(roster.rejected.empty());
+        }
+        EXPECT_FALSE(roster_json(roster).dump().empty());
+        roster_listing_text(roster);
+    }
+}
