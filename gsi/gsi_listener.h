@@ -1,0 +1,78 @@
+// The local HTTP endpoint CS2's Game State Integration POSTs to. One worker
+// thread accepts connections on 127.0.0.1, answers each request with an empty
+// 200 as soon as it has been read, and queues the bodies, unparsed, for the
+// main thread, which takes the whole queue once per pass.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+// A socket handle of either platform (a SOCKET or a file descriptor).
+using NetSocket = std::uintptr_t;
+inline constexpr NetSocket kNoSocket = ~NetSocket{0};
+
+// Limits of one request.
+inline constexpr std::size_t kGsiMaxRequest = 4194304;        // head and body together
+inline constexpr std::size_t kGsiMaxContentLength = 4194304;
+inline constexpr std::size_t kGsiRecvChunk = 8192;
+inline constexpr std::uint32_t kGsiRecvTimeoutMs = 2000;      // per recv
+inline constexpr std::uint32_t kGsiConnectionDeadlineMs = 5000;  // whole connection, from accept
+
+// The empty reply every request gets (57 bytes).
+inline constexpr std::string_view kGsiReply =
+    "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+
+struct GsiListener {
+    std::thread worker;                   // joinable only while running
+    NetSocket socket = kNoSocket;         // the listening socket
+    std::uint16_t port = 0;               // the port listened on (start with 0 picks one)
+    std::atomic<bool> stopping{false};
+    bool winsock_up = false;              // Winsock was started here (POSIX: nothing to clean up)
+    std::mutex queue_lock;
+    std::vector<std::string> queue;       // bodies not yet taken, oldest first
+    std::atomic<std::uint64_t> requests_count{0};   // bodies accepted and queued
+    std::atomic<std::uint64_t> malformed_count{0};  // requests given up
+
+    // A slow client may hold the single worker for at most this long, however
+    // it spaces its bytes; tests shorten it.
+    std::uint32_t connection_deadline_ms = kGsiConnectionDeadlineMs;
+
+    GsiListener() = default;
+    ~GsiListener();
+    GsiListener(const GsiListener&) = delete;
+    GsiListener& operator=(const GsiListener&) = delete;
+
+    // Listens on 127.0.0.1:port and starts the worker. On failure fills `error`
+    // ("WSAStartup failed", "socket() failed", "cannot bind 127.0.0.1:<port>
+    // (already in use?)", "listen() failed") and starts nothing. Port 0 lets
+    // the system pick a free port (tests, benchmarks); `port` tells which.
+    bool start(std::uint32_t wanted_port, std::string& error);
+
+    // Swaps the whole queue into `bodies` (which should be empty), oldest first.
+    void drain(std::vector<std::string>& bodies);
+
+    // Ends the worker, releases the socket and Winsock. Safe to call twice.
+    void stop();
+
+    std::uint64_t requests() const { return requests_count.load(); }
+    std::uint64_t malformed() const { return malformed_count.load(); }
+};
+
+// --- Request head parsing (pure, shared by the worker and the fuzz targets) ---
+
+// Offset of the first "\r\n\r\n" in `request`, searching from `from` (a
+// caller that appends can pass its old size minus 3), or npos.
+std::size_t gsi_find_head_end(std::string_view request, std::size_t from = 0);
+
+// The Content-Length of a request head: the first "content-length:" anywhere
+// in it, in any letter case, then blanks and tabs, then decimal digits up to
+// the first non-digit. None when there is no such header, no digit, or the
+// value exceeds kGsiMaxContentLength.
+std::optional<std::size_t> gsi_content_length(std::string_view head);

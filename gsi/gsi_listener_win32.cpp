@@ -1,0 +1,75 @@
+// Winsock for the GSI listener.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include "gsi/gsi_socket.h"
+
+namespace {
+SOCKET handle_of(NetSocket s) { return static_cast<SOCKET>(s); }
+}  // namespace
+
+bool net_startup() {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+}
+
+void net_cleanup() { WSACleanup(); }
+
+NetSocket net_tcp_socket() {
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) return kNoSocket;
+    // Not inherited by processes the agent starts (the browser, for one).
+    SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+    return static_cast<NetSocket>(s);
+}
+
+bool net_bind_loopback(NetSocket s, std::uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return ::bind(handle_of(s), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+}
+
+bool net_listen(NetSocket s, int backlog) { return ::listen(handle_of(s), backlog) == 0; }
+
+std::uint16_t net_local_port(NetSocket s) {
+    sockaddr_in address{};
+    int size = sizeof address;
+    if (::getsockname(handle_of(s), reinterpret_cast<sockaddr*>(&address), &size) != 0) return 0;
+    return ntohs(address.sin_port);
+}
+
+NetSocket net_accept(NetSocket listener) {
+    SOCKET s = ::accept(handle_of(listener), nullptr, nullptr);
+    return s == INVALID_SOCKET ? kNoSocket : static_cast<NetSocket>(s);
+}
+
+void net_set_recv_timeout(NetSocket s, std::uint32_t ms) {
+    DWORD limit = ms;
+    ::setsockopt(handle_of(s), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limit),
+                 sizeof limit);
+}
+
+std::size_t net_recv(NetSocket s, char* buffer, std::size_t size) {
+    int got = ::recv(handle_of(s), buffer, static_cast<int>(size), 0);
+    return got > 0 ? static_cast<std::size_t>(got) : 0;
+}
+
+bool net_send_all(NetSocket s, std::string_view bytes) {
+    while (!bytes.empty()) {
+        int chunk = bytes.size() > 65536 ? 65536 : static_cast<int>(bytes.size());
+        int sent = ::send(handle_of(s), bytes.data(), chunk, 0);
+        if (sent <= 0) return false;
+        bytes.remove_prefix(static_cast<std::size_t>(sent));
+    }
+    return true;
+}
+
+void net_close_connection(NetSocket s) {
+    ::shutdown(handle_of(s), SD_SEND);
+    ::closesocket(handle_of(s));
+}
+
+// Closing the socket makes a blocked accept() fail at once.
+void net_close_listener(NetSocket s) { ::closesocket(handle_of(s)); }
