@@ -1,0 +1,66 @@
+// One GSI payload on the main thread: the token check, the players it names,
+// its reduced state, and the match start or end that the sequence of states
+// tells. The match record itself belongs to the main loop: handle_gsi_body
+// says what happened (GsiDecision) and the loop replaces its record.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "gsi/gsi_types.h"
+
+struct EventLog;
+
+// Payloads nested deeper than this are refused before parsing: the game's own
+// go five levels deep, and copying or printing a deeper one recurses per level.
+inline constexpr int kGsiMaxNesting = 64;
+
+enum class GsiMatchChange {
+    none,      // the match record stays
+    started,   // a map showed up, or another one: a fresh record with the fields below
+    ended,     // back in the menu: a record with all defaults (start_time 0)
+};
+
+struct GsiDecision {
+    GsiMatchChange change = GsiMatchChange::none;
+    std::int64_t start_time = 0;           // started: seconds since 1970 (UTC)
+    bool connect_time_reliable = true;     // started: seen from its beginning
+    std::string map;                       // started: the new map name
+};
+
+// Handles one queued body: parse, token, players merged into `players` (the
+// current match's map, before any decision), state, gsi_event (--debug),
+// match_started / match_ended, gsi_phase_change. `last_state` and
+// `have_gsi_state` are the main loop's: the state that last changed the phase
+// fields and whether there is one; they are updated here. Logs its own events;
+// bodies that are not JSON objects or carry the wrong token change nothing.
+GsiDecision handle_gsi_body(std::string_view body, const std::string& token, GsiPlayers& players,
+                            GsiState& last_state, bool& have_gsi_state, EventLog& log);
+
+// The player objects of a payload: "player", then "previously"."player", then
+// "added"."player". Objects without a usable steamid are left out.
+std::vector<GsiPlayerSeen> gsi_players_of(const nlohmann::json& payload);
+
+// Adds one sighting to the map; true when the player is new to it.
+bool merge_gsi_player(GsiPlayers& players, const GsiPlayerSeen& seen);
+
+GsiState gsi_state_of(const nlohmann::json& payload);
+
+// Equal map name, mode, phase, round phase, round and activity.
+bool same_phase(const GsiState& a, const GsiState& b);
+
+// "gsi: activity=... map=... mode=... phase=... round_phase=... round=N"
+std::string gsi_summary(const GsiState& state);
+nlohmann::json gsi_state_json(const GsiState& state);
+
+// SteamID64 text as GSI writes it: leading blanks skipped, decimal digits up to
+// the first other character. 0 for no digits or a value beyond 64 bits.
+std::uint64_t gsi_steamid_of(std::string_view text);
+
+// The deepest nesting of arrays and objects in JSON text (brackets inside
+// strings not counted); stops counting once past `limit`.
+int json_nesting_depth(std::string_view text, int limit);
