@@ -1,0 +1,72 @@
+#include "console/console_tail.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// Closes the file on every way out of a poll.
+struct SharedFileGuard {
+    SharedFile file;
+    ~SharedFileGuard() { shared_file_close(file); }
+};
+
+}  // namespace
+
+void cut_lines(std::string& partial, std::vector<std::string>& lines) {
+    std::size_t start = 0;
+    while (true) {
+        const void* found = std::memchr(partial.data() + start, '\n', partial.size() - start);
+        if (!found)
+            break;
+        std::size_t end = static_cast<std::size_t>(static_cast<const char*>(found) - partial.data());
+        std::size_t length = end - start;
+        if (length > 0 && partial[end - 1] == '\r')
+            --length;
+        lines.emplace_back(partial, start, length);
+        start = end + 1;
+    }
+    partial.erase(0, start);
+}
+
+bool ConsoleTail::open(const std::filesystem::path& file, bool from_start) {
+    path = file;
+    offset = 0;
+    partial_line.clear();
+    SharedFileGuard guard;
+    if (!shared_file_open(guard.file, path))
+        return false;
+    if (!from_start) {
+        std::uint64_t size = 0;
+        if (!shared_file_size(guard.file, size))
+            return false;
+        offset = size;
+    }
+    return true;
+}
+
+bool ConsoleTail::poll(std::vector<std::string>& lines, bool& restarted) {
+    SharedFileGuard guard;
+    std::uint64_t size = 0;
+    if (!shared_file_open(guard.file, path) || !shared_file_size(guard.file, size))
+        return false;
+    // Shorter than what was read: CS2 started a new file. Nothing is changed
+    // until the read has worked, so a failed poll is simply repeated.
+    const bool replaced = size < offset;
+    const std::uint64_t start = replaced ? 0 : offset;
+    std::string bytes;
+    if (size > start) {
+        std::size_t want = static_cast<std::size_t>(
+            std::min<std::uint64_t>(size - start, kTailReadCap));
+        if (!shared_file_read(guard.file, start, want, bytes))
+            return false;
+    }
+    if (replaced) {
+        restarted = true;
+        partial_line.clear();
+    }
+    offset = start + bytes.size();
+    partial_line += bytes;
+    cut_lines(partial_line, lines);
+    return true;
+}

@@ -1,0 +1,47 @@
+// Follows CS2's console.log the way `tail -f` does. The file is opened and
+// closed on every poll and shared for reading, writing and deleting, so CS2
+// can truncate, delete or recreate it at any time. A file that became shorter
+// than what was read has been replaced (a new CS2 session) and is read again
+// from its first byte.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// At most this much is read per poll; a larger backlog takes several polls.
+inline constexpr std::size_t kTailReadCap = 4194304;
+
+struct ConsoleTail {
+    std::filesystem::path path;
+    std::uint64_t offset = 0;     // everything before it has been read
+    std::string partial_line;     // bytes after the last line feed
+
+    // Remembers the path and, unless from_start, starts at the file's current
+    // end. False when the file cannot be opened; polling then starts at byte 0
+    // once it exists.
+    bool open(const std::filesystem::path& file, bool from_start);
+
+    // Appends the complete new lines (without line feed, one trailing carriage
+    // return dropped) in file order; sets `restarted` when the file was
+    // replaced. False when the file could not be read this time.
+    bool poll(std::vector<std::string>& lines, bool& restarted);
+};
+
+// Cuts `partial` at every line feed into `lines`, keeping what follows the
+// last line feed in `partial`.
+void cut_lines(std::string& partial, std::vector<std::string>& lines);
+
+// The platform part: one shared, read-only open of an existing file.
+struct SharedFile {
+    std::intptr_t handle = -1;
+};
+bool shared_file_open(SharedFile& file, const std::filesystem::path& path);
+bool shared_file_size(SharedFile& file, std::uint64_t& size);
+// Reads up to `count` bytes at `offset` and appends them to `out`; false when
+// seeking or reading fails. A short read is not a failure.
+bool shared_file_read(SharedFile& file, std::uint64_t offset, std::size_t count,
+                      std::string& out);
+void shared_file_close(SharedFile& file);

@@ -1,0 +1,46 @@
+#include "console/console_tail.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+bool shared_file_open(SharedFile& file, const std::filesystem::path& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    file.handle = fd;
+    return true;
+}
+
+bool shared_file_size(SharedFile& file, std::uint64_t& size) {
+    struct stat info;
+    if (fstat(static_cast<int>(file.handle), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    size = static_cast<std::uint64_t>(info.st_size);
+    return true;
+}
+
+bool shared_file_read(SharedFile& file, std::uint64_t offset, std::size_t count,
+                      std::string& out) {
+    const std::size_t before = out.size();
+    out.resize(before + count);
+    ssize_t got;
+    do {
+        got = pread(static_cast<int>(file.handle), out.data() + before, count,
+                    static_cast<off_t>(offset));
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) {
+        out.resize(before);
+        return false;
+    }
+    out.resize(before + static_cast<std::size_t>(got));
+    return true;
+}
+
+void shared_file_close(SharedFile& file) {
+    if (file.handle != -1)
+        ::close(static_cast<int>(file.handle));
+    file.handle = -1;
+}

@@ -1,0 +1,55 @@
+#include "console/console_tail.h"
+
+#include "core/text.h"
+
+#include <windows.h>
+
+namespace {
+
+HANDLE handle_of(const SharedFile& file) {
+    return reinterpret_cast<HANDLE>(file.handle);
+}
+
+}  // namespace
+
+bool shared_file_open(SharedFile& file, const std::filesystem::path& path) {
+    // Full sharing: CS2 keeps writing, and may delete or recreate the file.
+    HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    file.handle = reinterpret_cast<std::intptr_t>(handle);
+    return true;
+}
+
+bool shared_file_size(SharedFile& file, std::uint64_t& size) {
+    LARGE_INTEGER value;
+    if (!GetFileSizeEx(handle_of(file), &value) || value.QuadPart < 0)
+        return false;
+    size = static_cast<std::uint64_t>(value.QuadPart);
+    return true;
+}
+
+bool shared_file_read(SharedFile& file, std::uint64_t offset, std::size_t count,
+                      std::string& out) {
+    LARGE_INTEGER position;
+    position.QuadPart = static_cast<LONGLONG>(offset);
+    if (!SetFilePointerEx(handle_of(file), position, nullptr, FILE_BEGIN))
+        return false;
+    const std::size_t before = out.size();
+    out.resize(before + count);
+    DWORD got = 0;
+    if (!ReadFile(handle_of(file), out.data() + before, static_cast<DWORD>(count), &got, nullptr)) {
+        out.resize(before);
+        return false;
+    }
+    out.resize(before + got);
+    return true;
+}
+
+void shared_file_close(SharedFile& file) {
+    if (file.handle != -1)
+        CloseHandle(handle_of(file));
+    file.handle = -1;
+}
