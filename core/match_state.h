@@ -1,0 +1,33 @@
+// Everything the agent knows about the match being played. The main loop owns
+// one and replaces it as a whole when a match starts, changes or ends, so a
+// pending POST, a room link or a request for the room never outlives its match.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "console/status_block.h"
+#include "gsi/gsi_types.h"
+#include "roster/name_matching.h"
+
+struct MatchState {
+    std::int64_t start_time = 0;          // seconds since 1970; 0: no match running
+    bool connect_time_reliable = true;    // seen from its beginning
+    GsiPlayers gsi_players;               // every player GSI showed in this match
+    StatusBlock last_status;              // the last status block matched
+    MatchReport last_match;               // its name matching
+    bool have_status = false;
+    bool final = false;                   // roster complete with a room key
+    std::string room_key;
+    std::string reservation;              // of the final roster
+    std::string map;                      // GSI map when the match started
+    std::string progress_signature;
+    bool key_error_reported = false;
+    std::string payload;                  // request body waiting to be POSTed
+    std::int32_t attempt = 0;             // POST attempts started
+    std::uint32_t next_try = 0;           // tick count of the next attempt
+    bool done = false;                    // no further POST attempt
+    std::string room_url;
+    bool room_requested = false;          // asked for and not yet handed over
+    bool restore_tried = false;           // saved room looked up for this request
+};
