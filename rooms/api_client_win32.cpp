@@ -16,6 +16,20 @@ std::string call_failed(const char* call) {
     return std::string(call) + " failed, GetLastError=" + std::to_string(static_cast<unsigned long>(code));
 }
 
+// A connection that closes before the announced length reads like a normal
+// end of the body; a cut answer must not pass for a whole one.
+bool complete_body(HINTERNET request, const std::string& body, std::string& error) {
+    DWORD announced = 0;
+    DWORD size = sizeof(announced);
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &announced, &size, WINHTTP_NO_HEADER_INDEX))
+        return true;  // no length announced: the body ends with the connection
+    if (body.size() >= announced) return true;
+    error = "WinHttpReadData failed, the answer ended after " + std::to_string(body.size()) + " of " +
+            std::to_string(static_cast<unsigned long>(announced)) + " announced bytes";
+    return false;
+}
+
 }  // namespace
 
 bool api_session_open(ApiClient& client, std::string& error) {
@@ -59,6 +73,12 @@ bool api_post(const ApiClient& client, std::string_view path, std::string_view b
     if (!request) {
         error = call_failed("WinHttpOpenRequest");
     } else {
+        // Waiting for the status line and headers has its own limit (90 s by
+        // default); the receive time-out bounds it too, so no phase of a POST
+        // blocks the main loop for longer than the session's time-outs.
+        DWORD response_timeout = api_receive_timeout_ms;
+        WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_timeout,
+                         sizeof(response_timeout));
         const DWORD length = static_cast<DWORD>(body.size());
         LPVOID data = length ? const_cast<char*>(body.data()) : WINHTTP_NO_REQUEST_DATA;
         DWORD code = 0;
@@ -83,7 +103,7 @@ bool api_post(const ApiClient& client, std::string_view path, std::string_view b
                     break;
                 }
                 if (available == 0) {
-                    ok = true;
+                    ok = complete_body(request, response, error);
                     break;
                 }
                 chunk.resize(available);
@@ -92,8 +112,8 @@ bool api_post(const ApiClient& client, std::string_view path, std::string_view b
                     error = call_failed("WinHttpReadData");
                     break;
                 }
-                if (read == 0) {  // the end came before the announced bytes
-                    ok = true;
+                if (read == 0) {
+                    ok = complete_body(request, response, error);
                     break;
                 }
                 response.append(chunk.data(), read);

@@ -140,6 +140,7 @@ class RoomService:
 class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "room_server/1"
+    disable_nagle_algorithm = True  # headers and body leave without waiting for an ACK
 
     def log_message(self, fmt, *args):  # quiet: tests read /_requests instead
         pass

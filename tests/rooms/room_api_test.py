@@ -157,7 +157,7 @@ class RoomApiTest(unittest.TestCase):
         out = self.post(server.base)
         self.assertFalse(out["ok"], out)
         self.assertEqual(out["status"], 200)
-        self.assertRegex(out["error"], r"^(WinHttpReadData|WinHttpQueryDataAvailable) failed, GetLastError=\d+$"
+        self.assertRegex(out["error"], r"^(WinHttpReadData|WinHttpQueryDataAvailable) failed, "
                          if harness.IS_WIN else r"^curl_easy_perform failed, CURLcode=\d+$")
         # No answer at all.
         out = self.post(server.base)
@@ -174,12 +174,13 @@ class RoomApiTest(unittest.TestCase):
         self.assertRegex(out["error"], r"^WinHttpSendRequest failed, GetLastError=12029$"
                          if harness.IS_WIN else r"^curl_easy_perform failed, CURLcode=7$")
 
-        # An answer later than the receive time-out: given up after about 5 s.
+        # An answer later than the receive time-out: given up after about 5 s
+        # (Windows reports ERROR_WINHTTP_TIMEOUT, Wine the socket's WSAETIMEDOUT).
         server = self.server("slow:9")
         out = self.post(server.base)
         self.assertFalse(out["ok"], out)
         self.assertEqual(out["status"], 0)
-        self.assertRegex(out["error"], r"^WinHttpReceiveResponse failed, GetLastError=12002$"
+        self.assertRegex(out["error"], r"^WinHttpReceiveResponse failed, GetLastError=(12002|10060)$"
                          if harness.IS_WIN else r"^curl_easy_perform failed, CURLcode=28$")
         self.assertGreater(out["elapsed_ms"], 4000)
         self.assertLess(out["elapsed_ms"], 8500)
@@ -263,7 +264,7 @@ class RoomApiTest(unittest.TestCase):
         server = self.server("nonjson")
         out, result, work = self.rooms(server.base)
         self.assertEqual((out["room_url"], out["done"]), ("", True))
-        self.assertRegex(result.out, r"ROOM JOINED  \n")
+        self.assertRegex(result.out, r"ROOM JOINED  \r?\n")
         errors = self.records(work, "error")
         self.assertEqual([e["where"] for e in errors], ["rooms_json"])
         self.assertEqual(json.loads((work / "data" / "room.json").read_text())["url"], "")
