@@ -88,6 +88,11 @@ bool api_session_open(ApiClient& client, std::string& error) {
                                                        api_send_timeout_ms + api_receive_timeout_ms));
     curl_easy_setopt(session, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(session, CURLOPT_PROTOCOLS_STR, "http,https");
+    // Redirects are followed as WinHTTP does by default: at most ten, never
+    // from https down to http.
+    curl_easy_setopt(session, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(session, CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(session, CURLOPT_REDIR_PROTOCOLS_STR, client.secure ? "https" : "http,https");
     curl_easy_setopt(session, CURLOPT_FRESH_CONNECT, 1L);
     curl_easy_setopt(session, CURLOPT_FORBID_REUSE, 1L);
     client.session = session;

@@ -22,6 +22,7 @@ used up the server answers normally again. Steps:
   500:TEXT        that status with TEXT as the body
   nonjson         200 with a body that is not JSON
   raw:TEXT        200 with TEXT as the body (e.g. raw:{"url":"x;quit","created":true})
+  redirect:PATH   307 to PATH on this server (the client repeats the POST there)
   slow:SECONDS    wait that long, then the normal answer
   drop            read the request, then close without answering
   headers-only    a 200 status line and headers, no length, then close
@@ -223,6 +224,14 @@ class Handler(BaseHTTPRequestHandler):
         if name == "raw":
             self.send(200, arg)
             return 200
+        if name == "redirect":
+            self.send_response(307)
+            self.send_header("Location", "http://127.0.0.1:%d%s" % (self.server.server_address[1], arg))
+            self.send_header("Content-Length", "0")
+            self.send_header("Connection", "close")
+            self.end_headers()
+            self.close_connection = True
+            return 307
         if name == "drop":
             self.close_connection = True
             self.connection.shutdown(socket.SHUT_RDWR)

@@ -147,6 +147,15 @@ class RoomApiTest(unittest.TestCase):
         self.assertTrue(out["ok"], out)
         self.assertEqual(out["status"], 400)
 
+    def test_redirect_is_followed_with_the_body(self):
+        server = self.server("redirect:/moved/v1/matches", "500:moved")
+        out = self.post(server.base, body='{"b":2}')
+        self.assertTrue(out["ok"], out)
+        self.assertEqual((out["status"], out["body"]), (500, "moved"))
+        requests = server.requests()
+        self.assertEqual([(r["path"], r["body"]) for r in requests],
+                         [("/v1/matches", '{"b":2}'), ("/moved/v1/matches", '{"b":2}')])
+
     def test_broken_answers(self):
         server = self.server("headers-only", "short-body", "drop")
         # Closed right after the headers, nothing announced: an empty body.
