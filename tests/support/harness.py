@@ -161,12 +161,21 @@ class AgentProcess:
                                  f"{self.stdout()}\n{self.stderr()}")
         for t in self._threads:
             t.join(10)
+        self._close_pipes()
         return Result(code, self.stdout(), self.stderr())
 
     def kill(self):
         if self.popen.poll() is None:
             self.popen.kill()
             self.popen.wait()
+        for t in self._threads:
+            t.join(5)
+        self._close_pipes()
+
+    def _close_pipes(self):
+        for stream in (self.popen.stdout, self.popen.stderr):
+            if stream and not stream.closed:
+                stream.close()
 
 
 class AgentEnv:
