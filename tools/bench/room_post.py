@@ -69,6 +69,7 @@ def main():
         "benchmark": "room_post",
         "build": str(build),
         "rooms": len(ms),
+        "min_ms": round(ms[0], 3),
         "median_ms": round(statistics.median(ms), 3),
         "p95_ms": round(ms[min(len(ms) - 1, int(len(ms) * 0.95))], 3),
         "max_ms": round(ms[-1], 3),
@@ -76,8 +77,8 @@ def main():
     }
     result["meets_target"] = result["p95_ms"] < TARGET_MS
     print("room_post: final roster to room_created, %d rooms against the loopback server" % len(ms))
-    print("  median %.2f ms, p95 %.2f ms, max %.2f ms (target < %.0f ms natively)"
-          % (result["median_ms"], result["p95_ms"], result["max_ms"], TARGET_MS))
+    print("  min %.2f ms, median %.2f ms, p95 %.2f ms, max %.2f ms (target < %.0f ms natively)"
+          % (result["min_ms"], result["median_ms"], result["p95_ms"], result["max_ms"], TARGET_MS))
     out_dir = build / "bench"
     out_dir.mkdir(parents=True, exist_ok=True)
     (out_dir / "room_post.json").write_text(json.dumps(result, indent=2) + "\n")
