@@ -1,6 +1,7 @@
 """The observing loop end to end: the real agent follows a real console.log
 that this test appends to, and is stopped with Ctrl+C."""
 
+import http.client
 import json
 import sys
 import time
@@ -47,6 +48,12 @@ class MainLoopTest(harness.AgentTestCase):
         with open(self.log, "ab") as f:
             f.write(text.encode("utf-8"))
         time.sleep(pause)
+
+    def post_gsi(self, payload):
+        connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
+        connection.request("POST", "/", json.dumps(payload), {"Content-Type": "application/json"})
+        self.assertEqual(connection.getresponse().status, 200)
+        connection.close()
 
     def wait_count(self, text, count, timeout=20.0):
         deadline = time.monotonic() + timeout
@@ -173,6 +180,27 @@ class MainLoopTest(harness.AgentTestCase):
         errors = [e for e in self.env.events("error") if e["where"] == "tail_open"]
         self.assertEqual(errors[0]["detail"], self.env.agent_path(self.log))
         self.assertNotIn("  -> ", result.out)
+
+    def test_silence_warning_once_while_gsi_reports_a_map(self):
+        self.start()
+        self.post_gsi({"map": {"name": "de_mirage", "mode": "competitive", "phase": "warmup",
+                               "round": 0},
+                       "auth": {"token": "feedc0ffee123456"}})
+        self.assertTrue(self.agent.wait_for_output("match started on de_mirage"),
+                        self.agent.stdout())
+        began = time.monotonic()
+        self.assertTrue(self.agent.wait_for_output("WARNING: GSI says you are on de_mirage", 90),
+                        self.agent.stdout())
+        self.assertGreater(time.monotonic() - began, 55)
+        time.sleep(2 * PASS)
+        result, _ = self.stop()
+        self.assertEqual(result.code, 0, result)
+        self.assertEqual(result.out.count("WARNING: GSI says"), 1)
+        self.assertIn("    Add to CS2 launch options:  -condebug +exec vantor", result.out)
+        silent = [e for e in self.env.events("error") if e["where"] == "console_log_silent"]
+        self.assertEqual(len(silent), 1)
+        self.assertGreaterEqual(silent[0]["seconds"], 60)
+        self.assertEqual(silent[0]["path"], self.env.agent_path(self.log))
 
 
 if __name__ == "__main__":
