@@ -67,6 +67,18 @@ std::string console_prefix(double seconds) {
     return buffer;
 }
 
+// Console text carries names that players chose: keep it valid UTF-8 and
+// strip the control characters (escape sequences above all) that would let a
+// name rewrite the player's console. Line feeds and tabs stay.
+std::string printable_text(std::string_view text) {
+    std::string out = valid_utf8(text);
+    for (char& c : out) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte < 0x20 && c != '\n' && c != '\t') || byte == 0x7F) c = '?';
+    }
+    return out;
+}
+
 static void write_stdout(const std::string& line) {
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
@@ -86,7 +98,7 @@ void log_event(EventLog& log, std::string_view name, const nlohmann::json& data,
     }
     if (!console_text.empty()) {
         const double seconds = static_cast<double>(monotonic_ns() - log.start) / 1e9;
-        write_stdout(console_prefix(seconds) + valid_utf8(console_text) + "\n");
+        write_stdout(console_prefix(seconds) + printable_text(console_text) + "\n");
     }
 }
 

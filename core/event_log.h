@@ -45,3 +45,4 @@ void log_console(EventLog& log, std::string_view text);
 nlohmann::json event_record(std::string_view name, const nlohmann::json& data,
                             std::int64_t unix_100ns);
 std::string console_prefix(double seconds);   // "[%7.1fs] "
+std::string printable_text(std::string_view text);   // what an event's console text shows

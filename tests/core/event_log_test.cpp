@@ -40,6 +40,12 @@ TEST(EventLog, ConsolePrefixWidth) {
     EXPECT_EQ(console_prefix(12345678.9), "[12345678.9s] ");
 }
 
+TEST(EventLog, ConsoleTextCannotCarryEscapeSequences) {
+    EXPECT_EQ(printable_text("name \x1b]0;pwned\x07 ok\r"), "name ?]0;pwned? ok?");
+    EXPECT_EQ(printable_text("two\nlines\tand \xC3\xA9"), "two\nlines\tand \xC3\xA9");
+    EXPECT_EQ(printable_text("cut \xE2\x82"), "cut \xEF\xBF\xBD\xEF\xBF\xBD");
+}
+
 TEST(EventLog, EveryRecordIsOneLineOfValidJson) {
     const auto dir = make_temp_dir("event-log");
     EventLog log;
