@@ -1,5 +1,6 @@
-// Name matching: a linear scan of the candidate pool per row, tier by tier.
-// Pools are a few hundred candidates, blocks a few dozen rows.
+// Name matching: a linear scan of the candidate pool per row and pass.
+// Pools are a few hundred candidates (a few thousand with big friend lists),
+// blocks a few dozen rows.
 #include "roster/name_matching.h"
 
 #include <unordered_set>
@@ -25,38 +26,69 @@ bool equal_folded(std::string_view a, std::string_view b) {
     return true;
 }
 
+// The tiers nest: names equal at one tier are equal at every looser one. So
+// one walk of the pool per pass finds, for every tier at once, how many
+// candidates match and which comes first; the tightest tier with any match
+// decides, exactly as trying the tiers one after another would.
+constexpr std::size_t kTierCount = 3;
+
 struct PassResult {
-    std::size_t count = 0;
-    const IdentityCandidate* first = nullptr;
-    const std::string* name = nullptr;   // the name of `first` that matched
+    std::size_t count[kTierCount] = {};
+    const IdentityCandidate* first[kTierCount] = {};
+    const std::string* name[kTierCount] = {};   // the name of `first` that matched
 };
 
-// The first history entry of the candidate that matches, skipping empty
-// entries and the current name; null when none does.
-const std::string* former_name_match(std::string_view status_name,
-                                     const IdentityCandidate& candidate, MatchTier tier) {
-    for (const std::string& entry : candidate.name_history) {
-        if (entry.empty() || entry == candidate.name) continue;
-        if (names_equal_at_tier(status_name, entry, tier)) return &entry;
-    }
-    return nullptr;
+// The tightest tier at which the names agree (0 exact, 1 trimmed, 2 casefold),
+// or -1. `trimmed_status` is the status name already trimmed.
+int tightest_tier(std::string_view status, std::string_view trimmed_status, std::string_view name) {
+    if (name.size() < trimmed_status.size()) return -1;   // trimming only shortens
+    const std::string_view trimmed_name = trim(name);
+    if (trimmed_name.size() != trimmed_status.size()) return -1;   // the usual case, and cheap
+    if (!equal_folded(trimmed_status, trimmed_name)) return -1;
+    if (status == name) return 0;
+    return trimmed_status == trimmed_name ? 1 : 2;
 }
 
-PassResult scan_pool(std::string_view status_name, const std::vector<IdentityCandidate>& pool,
-                     MatchTier tier, bool former_names) {
-    PassResult result;
-    for (const IdentityCandidate& candidate : pool) {
-        const std::string* hit = nullptr;
-        if (former_names) {
-            hit = former_name_match(status_name, candidate, tier);
-        } else if (!candidate.name.empty() &&
-                   names_equal_at_tier(status_name, candidate.name, tier)) {
-            hit = &candidate.name;
+// Per tier, the first entry of one candidate that matches at that tier.
+struct CandidateHits {
+    const std::string* name[kTierCount] = {};
+    void note(int tier, const std::string* entry) {
+        for (std::size_t t = static_cast<std::size_t>(tier); t < kTierCount; ++t) {
+            if (!name[t]) name[t] = entry;
         }
-        if (!hit) continue;
-        if (result.count++ == 0) {
-            result.first = &candidate;
-            result.name = hit;
+    }
+};
+
+CandidateHits candidate_hits(std::string_view status, std::string_view trimmed_status,
+                             const IdentityCandidate& candidate, bool former_names) {
+    CandidateHits hits;
+    if (!former_names) {
+        if (candidate.name.empty()) return hits;
+        const int tier = tightest_tier(status, trimmed_status, candidate.name);
+        if (tier >= 0) hits.note(tier, &candidate.name);
+        return hits;
+    }
+    // Empty entries and the current name are not former names.
+    for (const std::string& entry : candidate.name_history) {
+        const int tier = tightest_tier(status, trimmed_status, entry);
+        if (tier < 0 || entry.empty() || entry == candidate.name) continue;
+        hits.note(tier, &entry);
+    }
+    return hits;
+}
+
+PassResult scan_pool(std::string_view status, const std::vector<IdentityCandidate>& pool,
+                     bool former_names) {
+    PassResult result;
+    const std::string_view trimmed_status = trim(status);
+    for (const IdentityCandidate& candidate : pool) {
+        const CandidateHits hits = candidate_hits(status, trimmed_status, candidate, former_names);
+        for (std::size_t t = 0; t < kTierCount; ++t) {
+            if (!hits.name[t]) continue;
+            if (result.count[t]++ == 0) {
+                result.first[t] = &candidate;
+                result.name[t] = hits.name[t];
+            }
         }
     }
     return result;
@@ -67,15 +99,15 @@ StatusMatch match_one(const StatusPlayer& row, const std::vector<IdentityCandida
     match.status_id = row.id;
     match.status_name = row.name;
     for (bool former_names : {false, true}) {
-        for (MatchTier tier : kTiers) {
-            PassResult found = scan_pool(row.name, pool, tier, former_names);
-            if (found.count == 0) continue;
-            match.steamid = found.first->steamid;
-            match.source = found.first->source;
-            match.matched_name = *found.name;
-            match.tier = tier;
+        const PassResult found = scan_pool(row.name, pool, former_names);
+        for (std::size_t t = 0; t < kTierCount; ++t) {
+            if (found.count[t] == 0) continue;
+            match.steamid = found.first[t]->steamid;
+            match.source = found.first[t]->source;
+            match.matched_name = *found.name[t];
+            match.tier = kTiers[t];
             match.via_history = former_names;
-            match.ambiguous = found.count > 1;
+            match.ambiguous = found.count[t] > 1;
             return match;
         }
     }

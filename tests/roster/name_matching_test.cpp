@@ -57,6 +57,44 @@ CoplayEntry coplay_entry(std::uint64_t steamid, std::string persona, std::uint32
     return entry;
 }
 
+// The matching rules written out plainly, tier after tier and pass after
+// pass, to check the single-walk matcher against.
+StatusMatch reference_match(const std::string& status, const std::vector<IdentityCandidate>& pool) {
+    StatusMatch result;
+    result.status_name = status;
+    for (bool former : {false, true}) {
+        for (MatchTier tier : {MatchTier::exact, MatchTier::trimmed, MatchTier::casefold}) {
+            int count = 0;
+            for (const IdentityCandidate& c : pool) {
+                const std::string* hit = nullptr;
+                if (!former) {
+                    if (!c.name.empty() && names_equal_at_tier(status, c.name, tier)) hit = &c.name;
+                } else {
+                    for (const std::string& entry : c.name_history) {
+                        if (entry.empty() || entry == c.name) continue;
+                        if (names_equal_at_tier(status, entry, tier)) {
+                            hit = &entry;
+                            break;
+                        }
+                    }
+                }
+                if (hit && count++ == 0) {
+                    result.steamid = c.steamid;
+                    result.source = c.source;
+                    result.matched_name = *hit;
+                }
+            }
+            if (count > 0) {
+                result.tier = tier;
+                result.via_history = former;
+                result.ambiguous = count > 1;
+                return result;
+            }
+        }
+    }
+    return result;
+}
+
 }  // namespace
 
 TEST(NameTiers, ComparisonRules) {
@@ -284,7 +322,8 @@ TEST(NameMatching, RandomInputsKeepTheReportConsistent) {
         for (int n = rng() % 4; n > 0; --n) name += pieces[rng() % pieces.size()];
         return name;
     };
-    for (int round = 0; round < 300; ++round) {
+    std::uint64_t seen_ambiguous = 0, seen_history = 0, seen_loose = 0;
+    for (int round = 0; round < 1000; ++round) {
         GsiPlayers gsi;
         std::vector<CoplayEntry> coplay;
         std::vector<FriendEntry> friends;
@@ -307,7 +346,16 @@ TEST(NameMatching, RandomInputsKeepTheReportConsistent) {
         const MatchReport report = match_status_names(block_of(names), pool);
         ASSERT_EQ(report.matches.size(), names.size());
         EXPECT_EQ(report.matched + report.unmatched, names.size());
+        seen_ambiguous += report.ambiguous;
+        seen_history += report.via_history;
         for (const StatusMatch& m : report.matches) {
+            const StatusMatch want = reference_match(m.status_name, pool);
+            EXPECT_EQ(m.steamid, want.steamid);
+            EXPECT_EQ(m.source, want.source);
+            EXPECT_EQ(m.matched_name, want.matched_name);
+            EXPECT_EQ(m.tier, want.tier);
+            EXPECT_EQ(m.via_history, want.via_history);
+            EXPECT_EQ(m.ambiguous, want.ambiguous);
             if (m.tier == MatchTier::none) continue;
             const IdentityCandidate* chosen = nullptr;
             for (const IdentityCandidate& c : pool) {
@@ -316,8 +364,13 @@ TEST(NameMatching, RandomInputsKeepTheReportConsistent) {
             ASSERT_NE(chosen, nullptr);
             EXPECT_EQ(m.source, chosen->source);
             EXPECT_TRUE(names_equal_at_tier(m.status_name, m.matched_name, m.tier));
+            if (m.tier != MatchTier::exact) ++seen_loose;
         }
         EXPECT_FALSE(match_report_json(report).dump().empty());
         EXPECT_FALSE(match_summary_text(report).empty());
     }
+    // The inputs must reach the interesting cases, or this test proves little.
+    EXPECT_GT(seen_ambiguous, 50u);
+    EXPECT_GT(seen_history, 50u);
+    EXPECT_GT(seen_loose, 50u);
 }
