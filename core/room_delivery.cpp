@@ -1,0 +1,140 @@
+#include "core/room_delivery.h"
+
+#include <optional>
+
+#include "core/clock.h"
+#include "core/event_log.h"
+#include "core/match_state.h"
+#include "rooms/api_client.h"
+#include "rooms/room_creation.h"
+#include "rooms/room_persistence.h"
+#include "steam/steam_client.h"
+
+std::string roster_progress_signature(const Roster& roster) {
+    std::string signature = roster.validated ? "v" : "-";
+    for (const RosterPlayer& player : roster.players) {
+        signature += ',';
+        signature += std::to_string(player.steamid);
+    }
+    return signature;
+}
+
+RosterInputs roster_inputs_of(const MatchState& match, const std::vector<CoplayEntry>& coplay,
+                              std::uint64_t self_steamid, std::string self_name) {
+    RosterInputs inputs;
+    inputs.coplay = coplay;
+    inputs.gsi_players = match.gsi_players;
+    inputs.self_steamid = self_steamid;
+    inputs.self_name = std::move(self_name);
+    inputs.start_time = match.start_time;
+    inputs.connect_time_reliable = match.connect_time_reliable;
+    inputs.coplay_margin = kCoplayMargin;
+    if (match.have_status) {
+        inputs.status = match.last_status;
+        inputs.report = match.last_match;
+    }
+    return inputs;
+}
+
+void settle_roster(EventLog& log, MatchState& match, const Roster& roster, bool api_ready,
+                   std::uint64_t self_steamid) {
+    std::string signature = roster_progress_signature(roster);
+    if (signature != match.progress_signature) {
+        match.progress_signature = std::move(signature);
+        std::string text = "roster: " + std::to_string(roster.players.size()) + "/" +
+                           std::to_string(kRosterSize);
+        if (roster.validated) text += " (validated by status)";
+        if (!roster.blocked_by.empty()) text += " -- " + roster.blocked_by;
+        log_event(log, "roster_progress", roster_json(roster), text);
+    }
+    // A complete roster that status does not confirm is progress only.
+    if (!roster.complete || !roster.validated) return;
+
+    if (roster.room_key.empty()) {
+        if (!match.key_error_reported) {
+            match.key_error_reported = true;
+            log_event(log, "error", {{"where", "room_key"}, {"detail", roster.blocked_by}},
+                      "ERROR: the roster is complete but the room key could not be computed");
+        }
+        return;
+    }
+    if (roster.room_key == match.room_key) return;
+
+    match.room_key = roster.room_key;
+    match.reservation = roster.reservation;
+    match.final = true;
+    log_event(log, "roster_complete", roster_json(roster),
+              "ROSTER COMPLETE  room_key=" + roster.room_key + "  (" +
+                  std::to_string(roster.players.size()) +
+                  " players, validated by status) -- roster is now final for this match");
+    log_console(log, roster_listing_text(roster));
+    if (api_ready) {
+        arm_room_post(match, roster, self_steamid, tick_now());
+    } else {
+        log_console(log, "    -> would POST /v1/matches {room_key, 10 steamids, reporter=" +
+                             std::to_string(self_steamid) + "} -- no API base URL configured");
+    }
+}
+
+void advance_roster(RoomPassContext& context, MatchState& match) {
+    if (match.start_time == 0 || !context.steam || match.final) return;
+    const SteamConnection& steam = *context.steam;
+    const Roster roster = assemble_roster(
+        roster_inputs_of(match, context.coplay, steam.self_steamid, steam_self_persona(steam)));
+    settle_roster(context.log, match, roster, context.api != nullptr, steam.self_steamid);
+}
+
+void post_room_when_due(RoomPassContext& context, MatchState& match) {
+    if (!context.api || !room_post_due(match, tick_now())) return;
+    RoomPostOptions options;
+    options.data_folder = context.data_folder;
+    post_room(context.log, *context.api, match, context.room_cfg_folder, options);
+}
+
+bool serve_room_request(EventLog& log, MatchState& match, const std::filesystem::path& data_folder) {
+    if (!match.room_requested) return false;
+    if (match.room_url.empty() && match.have_status && !match.restore_tried) {
+        match.restore_tried = true;
+        if (std::optional<std::string> saved =
+                find_saved_room_in(data_folder, match.last_status.reservation)) {
+            match.room_url = *saved;
+            log_event(log, "room_link_restored",
+                      {{"url", match.room_url}, {"reservation", match.last_status.reservation}},
+                      "reusing the room saved for this match: " + match.room_url);
+        }
+    }
+    // Otherwise the request waits for the first pass that has a link.
+    if (match.room_url.empty()) return false;
+
+    match.room_requested = false;
+    std::uint32_t error = 0;
+    const bool copied = copy_to_clipboard(match.room_url, error);
+    if (copied) error = 0;
+    log_event(log, "room_delivered",
+              {{"url", match.room_url}, {"clipboard", copied}, {"clipboard_error", error}},
+              "ROOM  " + match.room_url +
+                  (copied ? "  -- copied to the clipboard, paste it anywhere"
+                          : "  -- clipboard unavailable (error " + std::to_string(error) +
+                                "), copy it from here"));
+    return true;
+}
+
+std::vector<TrayRoomItem> tray_room_items(const std::filesystem::path& data_folder) {
+    std::vector<TrayRoomItem> items;
+    for (RoomMenuItem& item : room_menu_items(data_folder))
+        items.push_back(TrayRoomItem{std::move(item.label), std::move(item.url)});
+    return items;
+}
+
+void refresh_tray_menu(RoomPassContext& context, const MatchState& match) {
+    if (match.room_url.empty() || match.room_url == context.last_tray_link) return;
+    context.last_tray_link = match.room_url;
+    if (context.tray) tray_set_items(*context.tray, tray_room_items(context.data_folder));
+}
+
+void run_room_steps(RoomPassContext& context, MatchState& match) {
+    advance_roster(context, match);
+    post_room_when_due(context, match);
+    serve_room_request(context.log, match, context.data_folder);
+    refresh_tray_menu(context, match);
+}
