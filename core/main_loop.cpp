@@ -12,9 +12,11 @@
 #include "core/files.h"
 #include "core/match_state.h"
 #include "core/options.h"
+#include "core/room_delivery.h"
 #include "core/settings.h"
 #include "core/stop_flag.h"
 #include "core/text.h"
+#include "core/tray.h"
 #include "gsi/cfg_files.h"
 #include "gsi/gsi_listener.h"
 #include "gsi/gsi_pass.h"
@@ -55,6 +57,8 @@ struct MainLoop {
     GsiState last_gsi;
     bool have_gsi_state = false;
     MatchState match;
+    TrayIcon tray;                    // window null: no tray
+    std::string last_tray_link;       // the room link the tray menu was last rebuilt for
 
     std::vector<std::string> lines;   // reused from pass to pass
 };
@@ -96,6 +100,21 @@ void open_tail(MainLoop& loop) {
                   "tail: cannot open " + text);
 }
 
+void start_tray(MainLoop& loop) {
+    if (!loop.options.tray) return;
+    std::string error;
+    if (!tray_create(loop.tray, error)) {
+        log_event(loop.log, "error", {{"where", "tray"}, {"detail", error}},
+                  "tray: " + error + " -- carrying on with the console window");
+        return;
+    }
+    tray_set_items(loop.tray, tray_room_items(loop.data_folder));
+    const bool hidden = tray_hide_console(loop.tray);
+    log_event(loop.log, "tray_ready", {{"console_hidden", hidden}},
+              hidden ? "tray: the console is hidden -- right-click the icon for the rooms and to exit"
+                     : "tray: icon added");
+}
+
 void start_up(MainLoop& loop) {
     std::optional<std::filesystem::path> folder = agent_data_folder();
     loop.data_folder = folder ? *folder : path_from_utf8(".");
@@ -118,7 +137,7 @@ void start_up(MainLoop& loop) {
                 "watching -- press Ctrl+C to stop. Open the scoreboard in CS2 to force a status.");
     silence_reset(loop.silence, tick_now());
     loop.match = MatchState{};
-    // The tray icon is created here, once it exists.
+    start_tray(loop);
 }
 
 void request_room(MainLoop& loop, const std::string& line, const RoomCommand& command) {
@@ -213,7 +232,13 @@ void watch_silence(MainLoop& loop) {
 }
 
 void run_pass(MainLoop& loop) {
-    // 1. Tray messages: added with the tray.
+    // 1. Tray messages; Exit ends the run once this pass is done.
+    tray_pump();
+    if (loop.tray.exit_requested) {
+        loop.tray.exit_requested = false;
+        log_console(loop.log, "tray: exit");
+        request_stop();
+    }
     // 2. GSI payloads queued since the last pass, oldest first.
     handle_gsi_queue(loop.listener, loop.settings.gsi_token, loop.match, loop.last_gsi,
                      loop.have_gsi_state, loop.log,
@@ -229,7 +254,16 @@ void run_pass(MainLoop& loop) {
         if (friend_tick_due(loop.steam_lists, tick_now()))
             friend_tick(loop.steam, loop.log, loop.steam_lists);
     }
-    // 6. Roster, POST, room link and tray menu: added with roster completion.
+    // 6. Roster, POST, room link and tray menu.
+    RoomPassContext rooms{loop.log,
+                          loop.api_ready ? &loop.api : nullptr,
+                          loop.steam_ready ? &loop.steam : nullptr,
+                          loop.steam_lists.coplay,
+                          loop.data_folder,
+                          loop.options.write_cfg ? loop.install.cfg_dir : std::filesystem::path(),
+                          loop.tray.window ? &loop.tray : nullptr,
+                          loop.last_tray_link};
+    run_room_steps(rooms, loop.match);
 }
 
 void stop_sequence(MainLoop& loop) {
@@ -240,6 +274,7 @@ void stop_sequence(MainLoop& loop) {
               {{"gsi_requests", loop.listener.requests()},
                {"gsi_malformed", loop.listener.malformed()}},
               "");
+    tray_destroy(loop.tray);
     api_client_close(loop.api);
 }
 
