@@ -71,10 +71,24 @@ class ReplayTest(harness.AgentTestCase):
 
     def test_unreadable_file(self):
         missing = self.env.root / "no such folder" / "console.log"
-        result = self.replay(missing)
-        self.assertEqual(result.out, "")
-        self.assertEqual(result.err, platform_text(f"cannot read {self.env.agent_path(missing)}\n"))
-        self.assertEqual(result.code, 1)
+        folder = self.env.root / "a folder"
+        folder.mkdir()
+        for path in (missing, folder):
+            with self.subTest(path=path.name):
+                result = self.replay(path)
+                self.assertEqual(result.out, "")
+                self.assertEqual(result.err, platform_text(f"cannot read {self.env.agent_path(path)}\n"))
+                self.assertEqual(result.code, 1)
+
+    def test_log_larger_than_one_read(self):
+        # Blocks and lines straddle the boundaries of the agent's reads.
+        repeats = 4000
+        data = ("\r\n".join(TWO_BLOCKS) + "\r\n").encode("utf-8") * repeats
+        path = self.write_log("console.log", data)
+        result = self.replay(path)
+        self.assertEqual(result.code, 0, result.err)
+        self.assertEqual(result.out, platform_text(
+            TWO_SUMMARIES * repeats + f"{2 * repeats} status block(s) in {self.env.agent_path(path)}\n"))
 
     def test_file_without_complete_block(self):
         for name, data in (("empty.log", b""),

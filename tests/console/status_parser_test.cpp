@@ -377,6 +377,14 @@ TEST(StatusParser, SurvivesMalformedLines) {
     EXPECT_EQ(huge.rows_seen, 0);
     EXPECT_EQ(huge.server_note.size(), huge_name.size() + 23);
 
+    // Rows up to 1024 bytes are read (far beyond any real one) without
+    // exhausting the stack of a Windows main thread; longer ones are notes.
+    const std::string row_start = "1 00:10 0 0 active 1 '";
+    const std::string at_limit = row_start + std::string(1024 - row_start.size() - 1, 'n') + "'";
+    const StatusBlock limit = only_block(block_with_rows({at_limit, at_limit.substr(0, 1023) + "n'"}));
+    EXPECT_EQ(limit.players.size(), 1u);
+    EXPECT_EQ(limit.server_note.size(), 1025u);
+
     // The JSON rendering stays writable whatever the bytes were.
     EXPECT_NO_THROW(status_json(block).dump());
 }

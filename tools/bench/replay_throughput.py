@@ -3,7 +3,9 @@
 large console.log (ordinary game lines, a ten-player status block every few
 thousand lines) in a temporary folder and reads it with the agent and with
 `grep -c -F -- '----- Status -----'`, from the page cache. Target: the agent
-reaches at least half of grep's throughput on the native build.
+reaches at least half of grep's throughput on the native build. The ratio is
+taken from CPU time (wall time is printed beside it), since on a busy machine
+wall time mostly measures waiting for a core.
 
     python3 tools/bench/replay_throughput.py [BUILD_DIR] [SIZE_MB]
 
@@ -13,6 +15,7 @@ BUILD_DIR/bench/replay_throughput.json. Never fails on a slow result.
 """
 
 import json
+import os
 import shutil
 import subprocess
 import sys
@@ -41,14 +44,23 @@ def write_log(path, size_mb):
     return repeats
 
 
-def best_seconds(command):
-    best = None
-    for _ in range(RUNS):
+def run_timed(command):
+    """One run: (wall seconds, CPU seconds of user and system, stdout)."""
+    with tempfile.TemporaryFile() as out:
         start = time.perf_counter()
-        done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        elapsed = time.perf_counter() - start
-        best = elapsed if best is None else min(best, elapsed)
-    return best, done
+        child = subprocess.Popen(command, stdout=out, stderr=subprocess.DEVNULL)
+        _, status, usage = os.wait4(child.pid, 0)
+        wall = time.perf_counter() - start
+        child.returncode = os.waitstatus_to_exitcode(status)  # reaped here, not by Popen
+        out.seek(0)
+        return wall, usage.ru_utime + usage.ru_stime, out.read()
+
+
+def best_of_runs(command):
+    """The best wall time and the best CPU time of a few runs. CPU time is the
+    fairer figure on a busy machine, where wall time mostly measures waiting."""
+    runs = [run_timed(command) for _ in range(RUNS)]
+    return min(r[0] for r in runs), min(r[1] for r in runs), runs[-1][2]
 
 
 def main():
@@ -71,22 +83,29 @@ def main():
         megabytes = log.stat().st_size / (1024 * 1024)
         log.read_bytes()  # into the page cache, so both readers start equal
 
-        agent_s, agent_run = best_seconds([str(agent), "--replay", str(log)])
-        grep_s, grep_run = best_seconds(["grep", "-c", "-F", "--", "----- Status -----", str(log)])
-        found = agent_run.stdout.decode("utf-8", "replace").strip().splitlines()[-1:]
-        counted = grep_run.stdout.decode().strip()
+        agent_wall, agent_cpu, agent_out = best_of_runs([str(agent), "--replay", str(log)])
+        grep_wall, grep_cpu, grep_out = best_of_runs(
+            ["grep", "-c", "-F", "--", "----- Status -----", str(log)])
+        found = agent_out.decode("utf-8", "replace").strip().splitlines()[-1:]
+        counted = grep_out.decode().strip()
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
-    agent_mbs = megabytes / agent_s
-    grep_mbs = megabytes / grep_s
+    def rate(seconds):
+        return megabytes / max(seconds, 1e-6)
+
+    agent_mbs, grep_mbs = rate(agent_cpu), rate(grep_cpu)
     ratio = agent_mbs / grep_mbs
     print("replay_throughput: %.0f MB, %d status blocks (%s), grep counted %s" %
           (megabytes, blocks, found[0] if found else "no output", counted))
-    print("  vantor-agent --replay  %8.1f MB/s  (%.3f s, best of %d)" % (agent_mbs, agent_s, RUNS))
-    print("  grep -c -F             %8.1f MB/s  (%.3f s, best of %d)" % (grep_mbs, grep_s, RUNS))
-    print("  ratio %.2f, target at least %.2f: %s" %
-          (ratio, TARGET_RATIO, "met" if ratio >= TARGET_RATIO else "NOT met"))
+    print("  best of %d runs         CPU time            wall time" % RUNS)
+    print("  vantor-agent --replay  %8.1f MB/s %7.3f s  %8.1f MB/s %7.3f s" %
+          (agent_mbs, agent_cpu, rate(agent_wall), agent_wall))
+    print("  grep -c -F             %8.1f MB/s %7.3f s  %8.1f MB/s %7.3f s" %
+          (grep_mbs, grep_cpu, rate(grep_wall), grep_wall))
+    print("  ratio (CPU time) %.2f, wall-time ratio %.2f; target at least %.2f: %s" %
+          (ratio, rate(agent_wall) / rate(grep_wall), TARGET_RATIO,
+           "met" if ratio >= TARGET_RATIO else "NOT met"))
 
     result = {
         "benchmark": "replay_throughput",
@@ -96,6 +115,9 @@ def main():
         "agent_mb_per_s": round(agent_mbs, 1),
         "grep_mb_per_s": round(grep_mbs, 1),
         "ratio": round(ratio, 3),
+        "measured": "CPU time (user + system), best of %d runs" % RUNS,
+        "agent_wall_mb_per_s": round(rate(agent_wall), 1),
+        "grep_wall_mb_per_s": round(rate(grep_wall), 1),
         "target_ratio": TARGET_RATIO,
         "met": ratio >= TARGET_RATIO,
     }
