@@ -177,7 +177,19 @@ TEST_F(TrayWindow, ConsoleSwitchFlipsTheConsoleWindow) {
     if (!console) {
         SendMessageW(window, WM_COMMAND, kTrayConsoleCommand, 0);
         EXPECT_FALSE(tray.console_hidden);   // nothing to switch
-        GTEST_SKIP() << "this process has no console window";
+        // A console of its own, as when the agent is started by double-click
+        // (the standard handles stay where they are).
+        FreeConsole();
+        if (!AllocConsole() || !(console = GetConsoleWindow()))
+            GTEST_SKIP() << "this process has no console window";
+        ShowWindow(console, SW_SHOW);
+        EXPECT_EQ(GetConsoleProcessList(processes, 2), 1u);
+        EXPECT_TRUE(tray_hide_console(tray));
+        EXPECT_TRUE(tray.console_hidden);
+        EXPECT_FALSE(IsWindowVisible(console));
+        EXPECT_EQ(texts_of(click(tray, WM_RBUTTONUP))[2], L"Show console");
+        SendMessageW(window, WM_COMMAND, kTrayConsoleCommand, 0);   // show it again
+        EXPECT_FALSE(tray.console_hidden);
     }
     const bool was_visible = IsWindowVisible(console);
     SendMessageW(window, WM_COMMAND, kTrayConsoleCommand, 0);
