@@ -1,5 +1,6 @@
 #include "steam/coplay_friends.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/clock.h"
@@ -13,6 +14,9 @@ namespace {
 constexpr int kImmediateFriends = 4;
 constexpr int kFriendRelationship = 3;
 constexpr int kNameHistoryLength = 16;
+// Room reserved up front: a garbage count from the client must not turn into
+// an allocation that fails; the vectors grow past it when the list is real.
+constexpr int kReserveLimit = 4096;
 
 // A name the client really knows: not null, not empty, not its placeholder.
 bool usable_name(const char* name) {
@@ -31,7 +35,7 @@ std::vector<CoplayEntry> read_coplay_list(const SteamConnection& connection) {
     if (friends == nullptr) return list;
     const int count = friends_get_coplay_friend_count(friends);
     if (count < 1) return list;
-    list.reserve(static_cast<std::size_t>(count));
+    list.reserve(static_cast<std::size_t>(std::min(count, kReserveLimit)));
     for (int i = 0; i < count; ++i) {
         const std::uint64_t id = friends_get_coplay_friend(friends, i);
         if (!steamid_valid(id)) continue;
@@ -55,7 +59,7 @@ std::vector<FriendEntry> read_friend_list(const SteamConnection& connection) {
     if (friends == nullptr) return list;
     const int count = friends_get_friend_count(friends, kImmediateFriends);
     if (count < 1) return list;
-    list.reserve(static_cast<std::size_t>(count));
+    list.reserve(static_cast<std::size_t>(std::min(count, kReserveLimit)));
     for (int i = 0; i < count; ++i) {
         const std::uint64_t id = friends_get_friend_by_index(friends, i, kImmediateFriends);
         if (!steamid_valid(id)) continue;

@@ -30,6 +30,7 @@ class CoplayOnceTest(harness.AgentTestCase):
         fake_steam.install(self.env, fixture)
         started = time.time()
         result = self.env.run_agent(["--coplay-once", "--no-tray"], timeout=120)
+        result.out = result.out.replace("\r\n", "\n")   # the Windows console's line ends
         return result, started, time.time()
 
     def event_names(self):
