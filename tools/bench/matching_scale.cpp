@@ -64,7 +64,7 @@ Inputs make_inputs() {
         row.id = r + 2;
         switch (r % 6) {
         case 0: row.name = "coplayer " + std::to_string(r * 7); break;
-        case 1: row.name = " " + friend_name(r * 60, 0) + "\t"; break;
+        case 1: row.name = std::string(" ").append(friend_name(r * 60, 0)).append("\t"); break;
         case 2: row.name = "COPLAYER " + std::to_string(r * 5); break;
         case 3: row.name = friend_name(r * 50, 9); break;
         default: row.name = "nobody  known " + std::to_string(r); break;
