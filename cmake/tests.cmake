@@ -31,6 +31,11 @@ foreach(_test IN LISTS _unit_tests)
   add_test(NAME ${_name} COMMAND ${_name})
   set_tests_properties(${_name} PROPERTIES TIMEOUT 300
     ENVIRONMENT "VANTOR_PRESET=${VANTOR_PRESET_NAME}")
+  if(WIN32)
+    # The unit tests share the build's Wine prefix, and with it the registry
+    # values (the Steam client's path above all) that some of them set.
+    set_tests_properties(${_name} PROPERTIES RESOURCE_LOCK wine_registry)
+  endif()
 endforeach()
 
 # Every tests/<module>/<name>_test.py runs the built programs end to end.
