@@ -4,8 +4,9 @@
 // The file is streamed in chunks rather than read into memory at once: the
 // same lines reach the parser, but a log of any size fits, and the replay keeps
 // up with the disk instead of waiting on page faults for one huge buffer.
+// Stretches that cannot change an idle parser are skipped unread.
+#include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,32 +26,30 @@ void write_out(std::FILE* stream, std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stream);
 }
 
-struct ReplayCount {
-    int blocks = 0;
-};
-
-void feed_line(StatusParser& parser, std::string_view line, ReplayCount& count) {
+void feed_line(StatusParser& parser, std::string_view line, int& blocks) {
     if (std::optional<StatusBlock> block = parser.feed(line)) {
-        ++count.blocks;
+        ++blocks;
         write_out(stdout, status_summary(*block) + "\n");
     }
 }
 
-// Feeds every complete line of `buffer` and drops it, keeping the bytes after
-// the last line feed. `scanned` is how much of the kept part holds no line
-// feed, so a very long line is not searched again with every chunk.
-void feed_complete_lines(StatusParser& parser, std::string& buffer, std::size_t& scanned,
-                         ReplayCount& count) {
-    const char* const begin = buffer.data();
-    const char* const end = begin + buffer.size();
-    const char* line = begin;
-    const char* search = begin + scanned;
-    while (const auto* feed = static_cast<const char*>(std::memchr(search, '\n', end - search))) {
-        feed_line(parser, std::string_view(line, feed - line), count);
-        line = search = feed + 1;
+// Feeds the complete lines of `buffer` and drops them, keeping the bytes after
+// the last line feed. Bytes before `fresh` are a kept partial line, known to
+// hold no line feed, so a very long line is not searched again each time.
+void feed_complete_lines(StatusParser& parser, std::string& buffer, std::size_t fresh,
+                         int& blocks) {
+    const std::size_t last_feed = std::string_view(buffer).substr(fresh).rfind('\n');
+    if (last_feed == std::string_view::npos) return;
+    const std::string_view lines = std::string_view(buffer).substr(0, fresh + last_feed + 1);
+    std::size_t at = 0;
+    while (at < lines.size()) {
+        at += first_line_that_matters(parser, lines.substr(at));
+        if (at >= lines.size()) break;
+        const std::size_t feed = lines.find('\n', at);
+        feed_line(parser, lines.substr(at, feed - at), blocks);
+        at = feed + 1;
     }
-    buffer.erase(0, static_cast<std::size_t>(line - begin));
-    scanned = buffer.size();
+    buffer.erase(0, lines.size());
 }
 
 }  // namespace
@@ -64,9 +63,8 @@ int run_replay(const AgentOptions& options) {
     }
 
     StatusParser parser;
-    ReplayCount count;
+    int blocks = 0;
     std::string buffer;
-    std::size_t scanned = 0;
     std::uint64_t offset = 0;
     bool read_ok = true;
     for (;;) {
@@ -77,7 +75,7 @@ int run_replay(const AgentOptions& options) {
         }
         if (buffer.size() == before) break;  // end of file
         offset += buffer.size() - before;
-        feed_complete_lines(parser, buffer, scanned, count);
+        feed_complete_lines(parser, buffer, before, blocks);
     }
     shared_file_close(file);
     if (!read_ok) {
@@ -85,7 +83,7 @@ int run_replay(const AgentOptions& options) {
         return 1;
     }
     // The piece after the last line feed is a line too, even when empty.
-    feed_line(parser, buffer, count);
-    write_out(stdout, std::to_string(count.blocks) + " status block(s) in " + path + "\n");
-    return count.blocks > 0 ? 0 : 1;
+    feed_line(parser, buffer, blocks);
+    write_out(stdout, std::to_string(blocks) + " status block(s) in " + path + "\n");
+    return blocks > 0 ? 0 : 1;
 }

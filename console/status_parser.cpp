@@ -9,11 +9,13 @@
 
 #include "console/status_parser.h"
 
+#include <algorithm>
 #include <limits>
 #include <memory>
 #include <regex>
 #include <utility>
 
+#include "console/byte_search.h"
 #include "core/text.h"
 
 namespace {
@@ -21,6 +23,7 @@ namespace {
 constexpr std::string_view kHeaderMarker = "----- Status -----";
 constexpr std::string_view kPlayersMarker = "---------players--------";
 constexpr std::string_view kEndMarker = "#end";
+constexpr std::string_view kConnectPrefix = "Client:";
 constexpr std::string_view kReservedMarker = "(reserved ";
 constexpr std::int32_t kMaxLinesInBlock = 400;
 constexpr std::int64_t kPendingSlotId = 65535;
@@ -55,8 +58,11 @@ const std::regex& row_pattern() {
     return pattern;
 }
 
-bool search(std::string_view text, const std::regex& pattern, ViewMatch& match) {
-    return std::regex_search(text.begin(), text.end(), match, pattern);
+// The search patterns are anchored by '^', so only the first position can
+// match; match_continuous spares the engine from trying all the others.
+bool search_at_start(std::string_view text, const std::regex& pattern, ViewMatch& match) {
+    return std::regex_search(text.begin(), text.end(), match, pattern,
+                             std::regex_constants::match_continuous);
 }
 
 bool full_match(std::string_view text, const std::regex& pattern, ViewMatch& match) {
@@ -87,14 +93,18 @@ void read_players_line(std::string_view message, const ViewMatch& match, StatusB
     block.reservation = std::string(message.substr(start, close - start));
 }
 
+// Each pattern begins with a literal word (or, for the keys, the two keys of
+// interest are known), so lines without it are passed over before any regex.
 void read_header_line(std::string_view message, StatusBlock& block) {
     if (message.size() > kLongestPatternText) return;
     ViewMatch match;
-    if (search(message, source_pattern(), match)) {
+    if (starts_with(message, "source") && search_at_start(message, source_pattern(), match)) {
         block.source_slot = low_32_bits(parse_integer(group(match, 1)));
-    } else if (search(message, players_pattern(), match)) {
+    } else if (starts_with(message, "players") &&
+               search_at_start(message, players_pattern(), match)) {
         read_players_line(message, match, block);
-    } else if (full_match(message, key_pattern(), match)) {
+    } else if ((starts_with(message, "version") || starts_with(message, "steamid")) &&
+               full_match(message, key_pattern(), match)) {
         const std::string_view key = group(match, 1);
         if (key == "version") block.version = std::string(trim(group(match, 2)));
         if (key == "steamid") block.server_steamid = std::string(trim(group(match, 2)));
@@ -192,7 +202,7 @@ std::optional<StatusBlock> StatusParser::feed(std::string_view line) {
         return std::nullopt;
     }
     if (!in_block) {
-        if (starts_with(message, "Client:") && contains(message, "Connected")) {
+        if (starts_with(message, kConnectPrefix) && contains(message, "Connected")) {
             last_connect_line = std::string(message);
         }
         return std::nullopt;
@@ -217,6 +227,28 @@ std::optional<StatusBlock> StatusParser::feed(std::string_view line) {
         read_player_line(message, current);
     }
     return std::nullopt;
+}
+
+std::size_t first_line_that_matters(const StatusParser& parser, std::string_view text) {
+    if (parser.in_block) return 0;
+    // The search runs in growing windows, so that its cost follows the
+    // distance to the first hit even when one marker is everywhere and the
+    // other nowhere.
+    constexpr std::size_t kLargestWindow = 1 << 20;
+    std::size_t window = 256;
+    for (std::size_t from = 0; from < text.size();
+         from += window, window = std::min(window * 2, kLargestWindow)) {
+        // Markers that start inside the window may end past it.
+        const std::size_t to = std::min(text.size(), from + window + kHeaderMarker.size() - 1);
+        const std::string_view part = text.substr(from, to - from);
+        const std::size_t header = find_bytes(part, kHeaderMarker);
+        const std::size_t hit = find_bytes(part.substr(0, header), kConnectPrefix);
+        const std::size_t first = hit != std::string_view::npos ? hit : header;
+        if (first == std::string_view::npos) continue;
+        const std::size_t feed = text.rfind('\n', from + first);
+        return feed == std::string_view::npos ? 0 : feed + 1;
+    }
+    return text.size();
 }
 
 std::optional<StatusPlayer> self_player(const StatusBlock& block) {

@@ -41,6 +41,12 @@ struct StatusParser {
     void reset();
 };
 
+// While the parser is idle, only lines holding the block header or "Client:"
+// can change it. Returns where in `text` (whole lines) the first such line
+// starts, or text.size() when there is none; 0 while in a block. A reader may
+// skip to it and gets exactly what feeding every line would give.
+std::size_t first_line_that_matters(const StatusParser& parser, std::string_view text);
+
 // The row of the local player: the first player whose id is the block's
 // source slot. None without a source line or without such a row.
 std::optional<StatusPlayer> self_player(const StatusBlock& block);

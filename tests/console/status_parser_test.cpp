@@ -389,6 +389,56 @@ TEST(StatusParser, SurvivesMalformedLines) {
     EXPECT_NO_THROW(status_json(block).dump());
 }
 
+TEST(FirstLineThatMatters, FindsTheLineOfTheFirstMarker) {
+    StatusParser parser;
+    EXPECT_EQ(first_line_that_matters(parser, "a\nb\n"), 4u);
+    EXPECT_EQ(first_line_that_matters(parser, ""), 0u);
+    EXPECT_EQ(first_line_that_matters(parser, "a\nxx Client: y\n"), 2u);
+    EXPECT_EQ(first_line_that_matters(parser, "a\nb\n[x] ----- Status -----\n"), 4u);
+    EXPECT_EQ(first_line_that_matters(parser, "Client: first\n----- Status -----\n"), 0u);
+    parser.feed("----- Status -----");
+    EXPECT_EQ(first_line_that_matters(parser, "a\nb\n"), 0u);  // in a block every line counts
+}
+
+// Skipping to the lines that matter must give exactly what feeding every line
+// gives, also when markers straddle the edges of the search windows.
+TEST(FirstLineThatMatters, SkippingGivesWhatFeedingEveryLineGives) {
+    std::string text;
+    for (std::size_t pad : {240u, 700u, 1790u, 3830u, 70000u}) {
+        text += std::string(pad, 'x') + " Client: Connected to " + std::to_string(pad) + "\n";
+        text += "Client:\n[----- Status -----] not a header\nchatter\n";
+        text += std::string(pad % 97, '-') + "----- Status -----\n";
+        for (const std::string& line : sample_block()) text += line + "\n";
+        text += "12/06 21:14:05 [Client] Client: Connected after the block\n";
+    }
+    StatusParser every;
+    std::vector<std::string> all_blocks;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t feed = text.find('\n', at);
+        if (auto block = every.feed(std::string_view(text).substr(at, feed - at))) {
+            all_blocks.push_back(status_json(*block).dump());
+        }
+        at = feed + 1;
+    }
+    StatusParser skipping;
+    std::vector<std::string> skipped_blocks;
+    const std::string_view view(text);
+    at = 0;
+    while (at < view.size()) {
+        at += first_line_that_matters(skipping, view.substr(at));
+        if (at >= view.size()) break;
+        const std::size_t feed = view.find('\n', at);
+        if (auto block = skipping.feed(view.substr(at, feed - at))) {
+            skipped_blocks.push_back(status_json(*block).dump());
+        }
+        at = feed + 1;
+    }
+    EXPECT_EQ(all_blocks.size(), 5u);
+    EXPECT_EQ(skipped_blocks, all_blocks);
+    EXPECT_EQ(skipping.last_connect_line, every.last_connect_line);
+}
+
 TEST(StatusParser, TruncatedBlockIsNeverReturned) {
     std::vector<std::string> lines = sample_block();
     lines.pop_back();  // the log ends before "#end"
