@@ -1,0 +1,47 @@
+// Roster assembly from random inputs: a status block (or none) matched
+// against a random pool, GSI players, co-play entries and the user. Whatever
+// comes in, the roster holds distinct players in SteamID64 text order, at most
+// ten of them, and a room key only when it is complete.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <set>
+#include <string>
+
+#include "fuzz/pool_input.h"
+#include "roster/roster_assembly.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzedDataProvider in(data, size);
+    RosterInputs inputs;
+    inputs.coplay = fuzz_coplay(in);
+    inputs.gsi_players = fuzz_gsi_players(in);
+    inputs.self_steamid = in.ConsumeBool() ? fuzz_steamid(in) : 0;
+    inputs.self_name = fuzz_name(in);
+    inputs.start_time = in.ConsumeBool() ? 1733519000 : in.ConsumeIntegral<std::int64_t>();
+    inputs.connect_time_reliable = in.ConsumeBool();
+    inputs.coplay_margin = in.ConsumeBool() ? 300 : in.ConsumeIntegral<std::int64_t>();
+    if (in.ConsumeBool()) {
+        inputs.status = fuzz_status_block(in);
+        const std::vector<FriendEntry> friends = fuzz_friends(in);
+        inputs.report = match_status_names(
+            *inputs.status, build_identity_candidates(inputs.gsi_players, inputs.coplay, friends,
+                                                      inputs.self_steamid, inputs.self_name));
+    }
+
+    const Roster roster = assemble_roster(inputs);
+    std::set<std::uint64_t> ids;
+    std::string previous;
+    for (const RosterPlayer& player : roster.players) {
+        if (player.steamid == 0 || !ids.insert(player.steamid).second) std::abort();
+        const std::string text = std::to_string(player.steamid);
+        if (!previous.empty() && !(previous < text)) std::abort();
+        previous = text;
+    }
+    if (roster.players.size() > kRosterSize) std::abort();
+    if (roster.complete != (roster.players.size() == kRosterSize)) std::abort();
+    if (!roster.room_key.empty() && !roster.complete) std::abort();
+    roster_json(roster).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    roster_listing_text(roster);
+    return 0;
+}

@@ -1,0 +1,32 @@
+// agent.json and the GSI cfg it may take the token from (the input cut at the
+// first NUL: agent.json, then the cfg; without a NUL there is no cfg). The
+// settings that come out must be usable and must read back unchanged from the
+// agent.json just written.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "core/settings.h"
+#include "fuzz/fuzz_support.h"
+#include "gsi/cfg_files.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::filesystem::path& folder = fuzz_scratch_folder();
+    const std::vector<std::string_view> parts = fuzz_split(data, size, '\0', 2);
+    fuzz_put_file(folder / "agent.json", &parts[0]);
+    fuzz_put_file(folder / kGsiCfgName, parts.size() > 1 ? &parts[1] : nullptr);
+
+    std::vector<std::string> problems;
+    const AgentSettings first = load_settings(folder, folder, 0, "", problems);
+    if (!usable_gsi_token(first.gsi_token) || first.gsi_token.empty()) std::abort();
+    if (first.gsi_port < 1 || first.gsi_port > 65535) std::abort();
+
+    problems.clear();
+    const AgentSettings again = load_settings(folder, folder, 0, "", problems);
+    if (again.gsi_token != first.gsi_token || again.gsi_port != first.gsi_port ||
+        again.api_base_url != first.api_base_url || !problems.empty())
+        std::abort();
+    return 0;
+}
