@@ -24,6 +24,7 @@ struct WorkingTable {
     std::unordered_map<std::uint64_t, RosterPlayer> players;
 
     void add(std::uint64_t steamid, const std::string& name, const char* source) {
+        if (steamid == 0) return;   // nobody: the user while Steam is not connected
         RosterPlayer& player = players[steamid];
         player.steamid = steamid;
         if (player.source.empty()) player.source = source;

@@ -166,6 +166,21 @@ TEST(RosterWithoutStatus, TenPlayersAreNotConfirmed) {
     EXPECT_EQ(roster.room_key.size(), 32u);
 }
 
+// Steam not connected: the user is not known (SteamID64 0) and must not be
+// counted, or nine GSI players would make a "complete" ten with a room key.
+TEST(RosterWithoutStatus, UnknownUserIsNotAPlayer) {
+    RosterInputs in;
+    in.self_steamid = 0;
+    for (int i = 2; i <= 10; ++i) in.gsi_players[kBase + i] = {numbered("p", i), "T", i, 1};
+    in.coplay = {coplay(0, "zero", kStart)};
+    in.connect_time_reliable = true;
+    const Roster roster = assemble_roster(in);
+    EXPECT_EQ(roster.players.size(), 9u);
+    for (const RosterPlayer& player : roster.players) EXPECT_NE(player.steamid, 0u);
+    EXPECT_FALSE(roster.complete);
+    EXPECT_TRUE(roster.room_key.empty());
+}
+
 TEST(RosterFromStatus, TenExactRowsMakeAFinalRoster) {
     RosterInputs in;
     in.self_steamid = kBase + 99;   // not in the block: status alone decides
