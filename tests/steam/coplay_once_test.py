@@ -3,7 +3,6 @@ real registry value, dumps co-play and friends, waits a bounded time for the
 names it asked for and exits."""
 
 import sys
-import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
@@ -28,27 +27,17 @@ FRIENDS = [{"steamid": "76561198000000201", "persona": "Ålice", "nickname": "al
 class CoplayOnceTest(harness.AgentTestCase):
     def run_dump(self, fixture):
         fake_steam.install(self.env, fixture)
-        started = time.time()
         result = self.env.run_agent(["--coplay-once", "--no-tray"], timeout=120)
         result.out = result.out.replace("\r\n", "\n")   # the Windows console's line ends
-        return result, started, time.time()
+        return result
 
     def event_names(self):
         wanted = {"steam_init", "coplay_snapshot", "friends_snapshot", "persona_requested",
                   "persona_resolved", "coplay_tick", "coplay_new", "error"}
         return [r["event"] for r in self.env.records() if r["event"] in wanted]
 
-    def entries_without_age(self, snapshot, started, ended):
-        entries = []
-        for entry in snapshot["entries"]:
-            now = entry["coplay_time"] + entry.pop("age_seconds")
-            self.assertGreaterEqual(now, int(started) - 1)
-            self.assertLessEqual(now, int(ended) + 1)
-            entries.append(entry)
-        return entries
-
     def test_names_that_arrive_during_the_wait(self):
-        result, started, ended = self.run_dump({
+        result = self.run_dump({
             "self": {"steamid": SELF, "persona": "Zoë"},
             "coplay": [
                 coplay_entry(A, persona="known one"),
@@ -64,13 +53,8 @@ class CoplayOnceTest(harness.AgentTestCase):
         self.assertEqual(self.event_names(),
                          ["steam_init", "coplay_snapshot", "friends_snapshot", "persona_requested",
                           "persona_resolved", "coplay_snapshot"])
-        steam_init = self.env.events("steam_init")[0]
-        self.assertEqual(steam_init["self_steamid"], SELF)
-        self.assertEqual(steam_init["persona"], "Zoë")
-
         first, second = self.env.events("coplay_snapshot")
         self.assertEqual(first["names_pending"], 2)
-        self.assertEqual(self.env.events("persona_requested")[0]["count"], 2)
         resolved = self.env.events("persona_resolved")[0]
         self.assertEqual(resolved["still_unknown"], 0)
         # three passes slept; the loop ends at the first pass with no name missing
@@ -80,38 +64,25 @@ class CoplayOnceTest(harness.AgentTestCase):
         # the requests are not repeated inside the wait
         self.assertEqual(fake_steam.count_calls(self.env, "RequestUserInformation"), 2)
 
-        for name in ("total", "cs2", "friends_in_list", "self_in_list", "names_pending"):
-            self.assertIn(name, second)
         self.assertEqual(
             {k: second[k] for k in ("total", "cs2", "friends_in_list", "self_in_list", "names_pending")},
             {"total": 3, "cs2": 2, "friends_in_list": 1, "self_in_list": False, "names_pending": 0})
-        self.assertEqual(self.entries_without_age(second, started, ended), [
-            {"steamid": A, "appid": 730, "coplay_time": 1733500000, "persona": "known one",
-             "persona_known": True, "relationship": 0, "is_friend": False},
-            {"steamid": B, "appid": 730, "coplay_time": 1733500000, "persona": "late ✦ name",
-             "persona_known": True, "relationship": 0, "is_friend": False},
-            {"steamid": C, "appid": 570, "coplay_time": 1733500000, "persona": "slow",
-             "persona_known": True, "relationship": 3, "is_friend": True},
-        ])
+        self.assertEqual([(e["steamid"], e["persona"], e["persona_known"], e["is_friend"])
+                          for e in second["entries"]],
+                         [(A, "known one", True, False), (B, "late ✦ name", True, False), (C, "slow", True, True)])
+        friend = self.env.events("friends_snapshot")[0]["friends"][0]
+        self.assertEqual((friend["name_history"], friend["nickname_differs"], friend["in_cs2"]),
+                         (["Ålice", "old alice"], True, True))
 
-        friends = self.env.events("friends_snapshot")[0]
-        self.assertEqual(friends["friends"], [
-            {"steamid": "76561198000000201", "persona": "Ålice", "nickname": "ally",
-             "nickname_differs": True, "name_history": ["Ålice", "old alice"], "game_appid": 730,
-             "lobby": "109775241000000001", "in_cs2": True}])
-
-        self.assertIn("steam: 76561198000000001 'Zoë'\n", result.out)
-        self.assertIn("coplay: 3 entries, 2 for cs2, 1 of them friends, 2 names pending\n", result.out)
-        self.assertIn("friends: 1 total, 1 in cs2 now, 1 with a name history\n", result.out)
-        self.assertIn("requesting 2 missing name(s) from Steam\n", result.out)
-        self.assertIn("after waiting: 0 name(s) still unknown\n", result.out)
-        self.assertIn("coplay: 3 entries, 2 for cs2, 1 of them friends, 0 names pending\n", result.out)
+        for line in ("steam: 76561198000000001 'Zoë'", "requesting 2 missing name(s) from Steam",
+                     "coplay: 3 entries, 2 for cs2, 1 of them friends, 0 names pending"):
+            self.assertIn(line + "\n", result.out)
         # released and unloaded before the exit
         self.assertEqual(fake_steam.calls(self.env)[-3:],
                          ["ReleaseUser 7 11", "BReleaseSteamPipe 7", "unload"])
 
     def test_names_that_never_arrive(self):
-        result, _, _ = self.run_dump({
+        result = self.run_dump({
             "coplay": [coplay_entry(A), coplay_entry(B, persona=None),
                        coplay_entry(C, persona="[unknown]")],
         })
@@ -123,32 +94,22 @@ class CoplayOnceTest(harness.AgentTestCase):
         self.assertGreaterEqual(resolved["waited_ms"], 4900)
         self.assertLess(resolved["waited_ms"], 15000)
         self.assertEqual(fake_steam.count_calls(self.env, "RequestUserInformation"), 2)
-        self.assertEqual(len(self.env.events("coplay_snapshot")), 2)
         self.assertIn("after waiting: 2 name(s) still unknown\n", result.out)
 
-    def check_plain_dump(self, coplay):
-        result, _, _ = self.run_dump({"coplay": coplay})
+    def test_empty_coplay_list_needs_no_wait(self):
+        result = self.run_dump({"coplay": []})
         self.assertEqual(result.code, 0, result)
         self.assertEqual(self.event_names(), ["steam_init", "coplay_snapshot", "friends_snapshot"])
-        snapshot = self.env.events("coplay_snapshot")[0]
-        self.assertEqual(snapshot["total"], len(coplay))
-        self.assertEqual(snapshot["names_pending"], 0)
+        self.assertEqual(self.env.events("coplay_snapshot")[0]["total"], 0)
         self.assertEqual(fake_steam.count_calls(self.env, "RequestUserInformation"), 0)
-        self.assertNotIn("requesting", result.out)
-
-    def test_every_name_known(self):
-        self.check_plain_dump([coplay_entry(A), coplay_entry(B, appid=440)])
-
-    def test_empty_coplay_list(self):
-        self.check_plain_dump([])
 
     def test_connection_failure_ends_with_status_1(self):
-        result, _, _ = self.run_dump({"logged_in": False})
+        result = self.run_dump({"logged_in": False})
         self.assertEqual(result.code, 1, result)
         self.assertEqual(self.event_names(), ["error"])
         error = self.env.events("error")[0]
-        self.assertEqual(error["where"], "steam_init")
-        self.assertEqual(error["detail"], "ConnectToGlobalUser failed -- is anyone logged into Steam?")
+        self.assertEqual((error["where"], error["detail"]),
+                         ("steam_init", "ConnectToGlobalUser failed -- is anyone logged into Steam?"))
         self.assertIn("steam: ConnectToGlobalUser failed -- is anyone logged into Steam?\n", result.out)
         self.assertEqual(fake_steam.calls(self.env)[-2:], ["BReleaseSteamPipe 7", "unload"])
 
