@@ -68,5 +68,6 @@ bool ConsoleTail::poll(std::vector<std::string>& lines, bool& restarted) {
     offset = start + bytes.size();
     partial_line += bytes;
     cut_lines(partial_line, lines);
+    if (partial_line.size() > kTailLineCap) partial_line.resize(kTailLineCap);
     return true;
 }

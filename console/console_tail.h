@@ -14,6 +14,11 @@
 // At most this much is read per poll; a larger backlog takes several polls.
 inline constexpr std::size_t kTailReadCap = 4194304;
 
+// A line still waiting for its line feed keeps at most this many bytes; the
+// rest of an endless line (a file of binary junk) is dropped, so memory stays
+// bounded. Real console lines are a few hundred bytes.
+inline constexpr std::size_t kTailLineCap = 1048576;
+
 struct ConsoleTail {
     std::filesystem::path path;
     std::uint64_t offset = 0;     // everything before it has been read

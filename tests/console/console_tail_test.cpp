@@ -149,6 +149,25 @@ TEST(ConsoleTail, BacklogIsReadAtMostFourMebibytesPerPoll) {
 
 // Whatever the write pattern, every complete line appended while the tail
 // runs is seen exactly once and in order.
+TEST(ConsoleTail, AnEndlessLineKeepsMemoryBounded) {
+    const auto dir = make_temp_dir("tail-endless");
+    const auto log = dir / "console.log";
+    write_test_file(log, "");
+    ConsoleTail tail;
+    ASSERT_TRUE(tail.open(log, false));
+    const std::string junk(3 * 1024 * 1024, 'x');
+    for (int i = 0; i < 3; ++i) {
+        append(log, junk);
+        EXPECT_EQ(poll_lines(tail), Lines{});
+        EXPECT_LE(tail.partial_line.size(), kTailLineCap);
+    }
+    append(log, "\nexecing vantor\n");
+    const Lines lines = poll_lines(tail);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].size(), kTailLineCap);
+    EXPECT_EQ(lines[1], "execing vantor");
+}
+
 TEST(ConsoleTail, RandomChunkingLosesAndRepeatsNothing) {
     const auto log = make_temp_dir("tail-random") / "console.log";
     write_test_file(log, "before the agent\n");
