@@ -37,7 +37,7 @@ std::string find_program(const std::string& name) {
         std::size_t end = folders.find(':', start);
         if (end == std::string::npos) end = folders.size();
         const std::string folder = end > start ? folders.substr(start, end - start) : ".";
-        const std::string candidate = folder + "/" + name;
+        std::string candidate = folder + "/" + name;
         if (access(candidate.c_str(), X_OK) == 0) return candidate;
         start = end + 1;
     }
