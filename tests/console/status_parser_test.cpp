@@ -10,7 +10,7 @@
 
 namespace {
 
-// A realistic block as CS2 prints it into console.log with -condebug.
+// A block as CS2 prints it into console.log with -condebug.
 std::vector<std::string> sample_block() {
     return {
         "12/06 21:14:03 [Client] ----- Status -----",
@@ -67,20 +67,16 @@ TEST(SplitConsoleLine, TakesTimeChannelAndMessageApart) {
         std::string line, time, channel, message;
     };
     const std::vector<Case> cases = {
-        {"12/06 21:14:03 [Client] hello", "12/06 21:14:03", "Client", "hello"},
         {"12/06 21:14:03 [Client]   id  name", "12/06 21:14:03", "Client", "  id  name"},
         {"12/06 21:14:03 plain text\r", "12/06 21:14:03", "", "plain text"},
         {"12/06 21:14:03 ", "", "", "12/06 21:14:03 "},  // exactly 15: the prefix stays
         {"12/06 21:14:03 x", "12/06 21:14:03", "", "x"},
-        {"ab/cd ef:gh:ij x", "ab/cd ef:gh:ij", "", "x"},  // only the separators are checked
         {"12-06 21:14:03 x", "", "", "12-06 21:14:03 x"},
-        {"[Client]#end", "", "Client", "#end"},
         {"[Client]  two blanks", "", "Client", " two blanks"},
         {"[unclosed channel", "", "", "[unclosed channel"},
         {"[] empty", "", "", "empty"},
         {"text [not] a channel", "", "", "text [not] a channel"},
         {"line\r\r", "", "", "line\r"},  // one carriage return only
-        {"", "", "", ""},
     };
     for (const Case& c : cases) {
         const ConsoleLine split = split_console_line(c.line);
@@ -91,27 +87,11 @@ TEST(SplitConsoleLine, TakesTimeChannelAndMessageApart) {
 }
 
 TEST(ParseInteger, ReadsLeadingDigitsWithinRange) {
-    struct Case {
-        std::string text;
-        std::int64_t value;
-    };
-    const std::vector<Case> cases = {
-        {"", 0},
-        {"-", 0},
-        {"abc", 0},
-        {"+5", 0},
-        {" 5", 0},
-        {"007", 7},
-        {"8080x", 8080},
-        {"-42", -42},
-        {"786432", 786432},
-        {"9223372036854775807", INT64_MAX},
-        {"9223372036854775808", 0},
-        {"-9223372036854775808", INT64_MIN},
-        {"-9223372036854775809", 0},
-        {"99999999999999999999999", 0},
-    };
-    for (const Case& c : cases) EXPECT_EQ(parse_integer(c.text), c.value) << c.text;
+    const std::vector<std::pair<std::string, std::int64_t>> cases = {
+        {"", 0}, {"-", 0}, {"+5", 0}, {" 5", 0}, {"007", 7}, {"8080x", 8080}, {"-42", -42},
+        {"9223372036854775807", INT64_MAX}, {"9223372036854775808", 0},
+        {"-9223372036854775808", INT64_MIN}, {"-9223372036854775809", 0}};
+    for (const auto& [text, value] : cases) EXPECT_EQ(parse_integer(text), value) << text;
 }
 
 TEST(StatusParser, ReadsEveryFieldOfARealisticBlock) {
@@ -123,8 +103,7 @@ TEST(StatusParser, ReadsEveryFieldOfARealisticBlock) {
 
     EXPECT_EQ(block.log_time, "12/06 21:14:03");
     EXPECT_EQ(block.connected_to, "Client: Connected to 172.18.0.2:27015");
-    ASSERT_TRUE(block.source_slot.has_value());
-    EXPECT_EQ(*block.source_slot, 2);
+    EXPECT_EQ(block.source_slot, std::optional<std::int32_t>(2));
     EXPECT_EQ(block.version, "1.40.4.6/14046 9842 secure  public");
     EXPECT_EQ(block.server_steamid, "[A:1:3954317314:28821] (90195584187195394)");
     EXPECT_EQ(block.humans, 3);
@@ -132,7 +111,6 @@ TEST(StatusParser, ReadsEveryFieldOfARealisticBlock) {
     EXPECT_EQ(block.max_players, 10);
     EXPECT_FALSE(block.hibernating);
     EXPECT_EQ(block.reservation, "1:2:3:4");
-    EXPECT_EQ(block.server_note, "");
     EXPECT_EQ(block.rows_seen, 5);
     EXPECT_EQ(block.pending_slots, 1);
     EXPECT_EQ(block.bot_slots, 1);
@@ -142,8 +120,6 @@ TEST(StatusParser, ReadsEveryFieldOfARealisticBlock) {
     EXPECT_EQ(first.id, 1);
     EXPECT_EQ(first.time, "03:12");
     EXPECT_EQ(first.ping, 4);
-    EXPECT_EQ(first.loss, 0);
-    EXPECT_EQ(first.state, "active");
     EXPECT_EQ(first.rate, 786432);
     EXPECT_EQ(first.address, "172.18.0.1:37738");
     EXPECT_EQ(first.name, ":umbrella2:\xF0\x9D\x9F\x95\xF0\x9D\x90\x9E");
@@ -151,9 +127,8 @@ TEST(StatusParser, ReadsEveryFieldOfARealisticBlock) {
     EXPECT_EQ(block.players[1].name, "Shaikh Kebab");
     EXPECT_EQ(block.players[2].name, "O'Brien ");  // inner apostrophe and blank kept
 
-    const std::optional<StatusPlayer> self = self_player(block);
-    ASSERT_TRUE(self.has_value());
-    EXPECT_EQ(self->name, "Shaikh Kebab");
+    ASSERT_TRUE(self_player(block).has_value());
+    EXPECT_EQ(self_player(block)->name, "Shaikh Kebab");
 }
 
 TEST(StatusParser, CrLfAndLfLinesGiveTheSameBlock) {
@@ -176,27 +151,20 @@ TEST(StatusParser, EndsABlockOnlyOnAWholeEndLine) {
 }
 
 TEST(StatusParser, BlockWithoutPlayerSectionComesBackEmpty) {
-    const StatusBlock block = only_block({"----- Status -----", "version : 1", "#end"});
+    const StatusBlock block = only_block({"[Client] ----- Status -----", "version : 1", "#end"});
     EXPECT_EQ(block.version, "1");
+    EXPECT_EQ(block.log_time, "");
     EXPECT_TRUE(block.players.empty());
     EXPECT_EQ(block.rows_seen, 0);
-    EXPECT_EQ(block.pending_slots, 0);
-    EXPECT_EQ(block.bot_slots, 0);
-    EXPECT_EQ(block.humans, 0);
-    EXPECT_FALSE(block.source_slot.has_value());
     EXPECT_FALSE(self_player(block).has_value());
+    EXPECT_EQ(only_block({"03/15 07:08:09 ----- Status -----", "#end"}).log_time, "03/15 07:08:09");
+    EXPECT_EQ(only_block({"xx ----- Status ----- yy", "#end"}).log_time, "");
 }
 
 TEST(StatusParser, SecondHeaderDiscardsTheUnfinishedBlock) {
-    const StatusBlock block = only_block({
-        "01/01 00:00:01 ----- Status -----",
-        "players : 9 humans, 0 bots (10 max)",
-        "---------players--------",
-        "1 00:10 0 0 active 1 'first'",
-        "01/01 00:00:02 [Client] ----- Status -----",
-        "version : 2",
-        "#end",
-    });
+    const StatusBlock block = only_block({"01/01 00:00:01 ----- Status -----", "players : 9 humans, 0 bots (10 max)",
+                                          "---------players--------", "1 00:10 0 0 active 1 'first'",
+                                          "01/01 00:00:02 [Client] ----- Status -----", "version : 2", "#end"});
     EXPECT_EQ(block.log_time, "01/01 00:00:02");
     EXPECT_EQ(block.version, "2");
     EXPECT_EQ(block.humans, 0);
@@ -229,7 +197,6 @@ TEST(StatusParser, ReadsThePlayersLine) {
         std::string reservation;
     };
     const std::vector<Case> cases = {
-        {"players  : 3 humans, 1 bot (10 max) (not hibernating)", 3, 1, 10, false, ""},
         {"players  : 3 humans, 1 bot (10 max) (hibernating)", 3, 1, 10, true, ""},
         {"players : 1 human, 2 bots (64 max) (not hibernating) (reserved 5:6)", 1, 2, 64, false, "5:6"},
         {"players:0 humans,0 bots(0 max)(reserved abc", 0, 0, 0, false, ""},
@@ -246,34 +213,24 @@ TEST(StatusParser, ReadsThePlayersLine) {
         EXPECT_EQ(block.reservation, c.reservation) << c.line;
     }
     // An unclosed "(reserved " keeps the reservation of an earlier players line.
-    const StatusBlock kept = only_block({"----- Status -----",
-                                         "players : 1 human, 0 bots (10 max) (reserved 7:8)",
+    const StatusBlock kept = only_block({"----- Status -----", "players : 1 human, 0 bots (10 max) (reserved 7:8)",
                                          "players : 2 humans, 0 bots (10 max) (reserved 9:9", "#end"});
     EXPECT_EQ(kept.humans, 2);
     EXPECT_EQ(kept.reservation, "7:8");
 }
 
 TEST(StatusParser, ReadsHeaderKeysOnlyBeforeThePlayerSection) {
-    const StatusBlock block = only_block({
-        "----- Status -----",
-        "version : first",
-        "version :   second  ",
-        "steamid:[A:1:2:3]",
-        "hostname : ignored",
-        "Version : wrong case",
-        "source : slot x",
-        "---------players--------",
-        "version : too late",
-        "source : slot 5",
-        "#end",
-    });
+    const StatusBlock block = only_block({"----- Status -----", "version : first", "version :   second  ",
+                                          "steamid:[A:1:2:3]", "Version : wrong case", "source : slot x",
+                                          "---------players--------", "version : too late", "source : slot 5",
+                                          "#end"});
     EXPECT_EQ(block.version, "second");
     EXPECT_EQ(block.server_steamid, "[A:1:2:3]");
     EXPECT_FALSE(block.source_slot.has_value());
     EXPECT_EQ(block.server_note, "source : slot 5");
 }
 
-TEST(StatusParser, SortsRowsIntoPlayersPendingAndBots) {
+TEST(StatusParser, SortsRowsIntoPlayersPendingAndBotsAndNotes) {
     const StatusBlock block = only_block(block_with_rows({
         "65535 [NoChan] 0 0 challenging 0 ''",
         "7 00:20 5 0 active 786432 ''",                // empty name
@@ -282,26 +239,14 @@ TEST(StatusParser, SortsRowsIntoPlayersPendingAndBots) {
         "9 BOT 0 0 active 0 'Bot Ringo'",
         "10 00:20 5 0 active 786432 1.2.3.4:5 'lonely",  // one apostrophe: no name
         "11 00:21 5 0 active 786432 'ok'",
+        "id time ping loss state rate name", "Server hibernating", "not a row either", "   ", "",
     }));
     EXPECT_EQ(block.rows_seen, 7);
     EXPECT_EQ(block.pending_slots, 5);
     EXPECT_EQ(block.bot_slots, 1);
     ASSERT_EQ(block.players.size(), 1u);
     EXPECT_EQ(block.players[0].name, "ok");
-}
-
-TEST(StatusParser, KeepsTheLastUnreadableLineAsServerNote) {
-    const StatusBlock block = only_block(block_with_rows({
-        "",
-        "id time ping loss state rate name",
-        "   ",
-        "Server hibernating",
-        "1 00:10 0 0 active 1 'a'",
-        "not a row either",
-        "",
-    }));
-    EXPECT_EQ(block.server_note, "not a row either");
-    EXPECT_EQ(block.rows_seen, 1);
+    EXPECT_EQ(block.server_note, "not a row either");  // the last unreadable line that is not blank
 }
 
 TEST(StatusParser, SelfPlayerNeedsAMatchingRow) {
@@ -316,18 +261,12 @@ TEST(StatusParser, SelfPlayerNeedsAMatchingRow) {
 }
 
 TEST(StatusParser, ConnectLineIsTakenOnlyOutsideBlocks) {
+    // "second" comes inside a block and the "disconnected" line has no "Connected": neither is taken.
     StatusParser parser;
-    std::vector<std::string> lines = {
-        "Client: Connected to =[A:1:1:1]",
-        "Client: disconnected",              // no "Connected": ignored
-        "[Client] Client: Connected to first",
-        "12/06 21:00:00 ----- Status -----",
-        "Client: Connected to second",       // inside: for the next block only
-        "#end",
-        "----- Status -----",
-        "#end",
-    };
-    const std::vector<StatusBlock> blocks = feed_all(parser, lines);
+    const std::vector<StatusBlock> blocks = feed_all(
+        parser, {"Client: Connected to =[A:1:1:1]", "[Client] Client: Connected to first", "Client: disconnected",
+                 "12/06 21:00:00 ----- Status -----", "Client: Connected to second", "#end", "----- Status -----",
+                 "#end"});
     ASSERT_EQ(blocks.size(), 2u);
     EXPECT_EQ(blocks[0].connected_to, "Client: Connected to first");
     EXPECT_EQ(blocks[1].connected_to, "Client: Connected to first");
@@ -338,12 +277,6 @@ TEST(StatusParser, ConnectLineIsTakenOnlyOutsideBlocks) {
     EXPECT_EQ(feed_all(parser, {"----- Status -----", "#end"}).at(0).connected_to,
               "Client: Connected to third");
     EXPECT_EQ(feed_all({"----- Status -----", "#end"}).at(0).connected_to, "");
-}
-
-TEST(StatusParser, LogTimeComesFromTheHeaderLine) {
-    EXPECT_EQ(only_block({"03/15 07:08:09 ----- Status -----", "#end"}).log_time, "03/15 07:08:09");
-    EXPECT_EQ(only_block({"[Client] ----- Status -----", "#end"}).log_time, "");
-    EXPECT_EQ(only_block({"xx ----- Status ----- yy", "#end"}).log_time, "");
 }
 
 TEST(StatusParser, SurvivesMalformedLines) {
@@ -411,29 +344,21 @@ TEST(FirstLineThatMatters, SkippingGivesWhatFeedingEveryLineGives) {
         for (const std::string& line : sample_block()) text += line + "\n";
         text += "12/06 21:14:05 [Client] Client: Connected after the block\n";
     }
-    StatusParser every;
-    std::vector<std::string> all_blocks;
-    std::size_t at = 0;
-    while (at < text.size()) {
-        const std::size_t feed = text.find('\n', at);
-        if (auto block = every.feed(std::string_view(text).substr(at, feed - at))) {
-            all_blocks.push_back(status_json(*block).dump());
+    auto blocks_of = [&text](StatusParser& parser, bool skip) {
+        std::vector<std::string> blocks;
+        const std::string_view view(text);
+        for (std::size_t at = 0; at < view.size();) {
+            if (skip) at += first_line_that_matters(parser, view.substr(at));
+            if (at >= view.size()) break;
+            const std::size_t end = view.find('\n', at);
+            if (auto block = parser.feed(view.substr(at, end - at))) blocks.push_back(status_json(*block).dump());
+            at = end + 1;
         }
-        at = feed + 1;
-    }
-    StatusParser skipping;
-    std::vector<std::string> skipped_blocks;
-    const std::string_view view(text);
-    at = 0;
-    while (at < view.size()) {
-        at += first_line_that_matters(skipping, view.substr(at));
-        if (at >= view.size()) break;
-        const std::size_t feed = view.find('\n', at);
-        if (auto block = skipping.feed(view.substr(at, feed - at))) {
-            skipped_blocks.push_back(status_json(*block).dump());
-        }
-        at = feed + 1;
-    }
+        return blocks;
+    };
+    StatusParser every, skipping;
+    const std::vector<std::string> all_blocks = blocks_of(every, false);
+    const std::vector<std::string> skipped_blocks = blocks_of(skipping, true);
     EXPECT_EQ(all_blocks.size(), 5u);
     EXPECT_EQ(skipped_blocks, all_blocks);
     EXPECT_EQ(skipping.last_connect_line, every.last_connect_line);
@@ -447,7 +372,6 @@ TEST(StatusParser, TruncatedBlockIsNeverReturned) {
     EXPECT_TRUE(parser.in_block);
     parser.reset();
     EXPECT_FALSE(parser.in_block);
-    EXPECT_TRUE(parser.current.players.empty());
     EXPECT_EQ(feed_all(parser, sample_block()).size(), 1u);
 }
 
