@@ -45,6 +45,10 @@ AgentSettings default_settings() {
 }
 
 bool usable_gsi_token(std::string_view token) {
+    // agent.json is JSON, which holds only UTF-8: a token with other bytes
+    // would be saved changed and no longer match the cfg on the next run.
+    if (valid_utf8(token) != token)
+        return false;
     for (char c : token) {
         unsigned char byte = static_cast<unsigned char>(c);
         if (byte < 0x20 || byte == 0x7f || c == '"' || c == '\\')

@@ -36,7 +36,8 @@ std::string new_gsi_token();
 
 // Whether a token can be written into the GSI cfg as it stands: the cfg
 // quotes it without escaping, so a quote, a backslash or a control character
-// would change the file's meaning.
+// would change the file's meaning. It must also be UTF-8 to be saved
+// unchanged in agent.json.
 bool usable_gsi_token(std::string_view token);
 
 // agent.json as written: indent of two, keys in byte order, final line feed.

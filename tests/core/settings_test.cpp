@@ -67,6 +67,18 @@ TEST(Settings, TokenIsTakenOverFromTheGsiCfg) {
     EXPECT_EQ(load(f).gsi_token, "cafe0123beef4567");
 }
 
+TEST(Settings, CfgTokenThatIsNotUtf8IsNotTakenOver) {
+    // agent.json could not hold it as it is: the next run would read back
+    // another token than the one CS2 was given.
+    const Folders f = make_folders("settings-takeover-bytes");
+    write_test_file(f.cfg / kGsiCfgName, gsi_cfg_text(47474, "Fh3kQ\xc5\x89\xab\xcdLpA"));
+    const std::string token = load(f).gsi_token;
+    EXPECT_TRUE(is_lower_hex_token(token)) << token;
+    EXPECT_EQ(load(f).gsi_token, token);
+    EXPECT_FALSE(usable_gsi_token("Fh3kQ\xc5\x89\xab\xcdLpA"));
+    EXPECT_TRUE(usable_gsi_token("caf\xc3\xa9"));
+}
+
 TEST(Settings, DamagedArrayOrWronglyTypedFilesFallBackToDefaults) {
     for (const char* text : {"{not json", "[1, 2, 3]", "\"just text\"", "",
                              "{\"gsi_token\": 5, \"api_base_url\": null}"}) {
