@@ -17,15 +17,21 @@ inline void fuzz_silence_stdout() {
     if (!std::freopen("/dev/null", "w", stdout)) std::abort();
 }
 
-// A folder of this process under the system's temp folder, created once.
+// A folder of this process under the system's temp folder, created once and
+// removed when the run ends.
 inline const std::filesystem::path& fuzz_scratch_folder() {
-    static const std::filesystem::path folder = [] {
-        std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                     ("vantor-fuzz-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(path);
+    // Never destroyed, so the exit handler can still use it.
+    static const std::filesystem::path* const folder = [] {
+        auto* path = new std::filesystem::path(std::filesystem::temp_directory_path() /
+                                               ("vantor-fuzz-" + std::to_string(::getpid())));
+        std::filesystem::create_directories(*path);
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(fuzz_scratch_folder(), ignored);
+        });
         return path;
     }();
-    return folder;
+    return *folder;
 }
 
 // The input cut at every `separator` byte; at most `max_parts` parts (the last
