@@ -67,7 +67,7 @@ class GsiAgentTest(harness.AgentTestCase):
         # Replies come from the listener thread, whatever the main loop does.
         for body in (fixture("menu.json"), fixture("warmup_mirage.json"),
                      fixture("warmup_mirage.json", provider={"timestamp": 1733512470}),
-                     fixture("spectating_switch.json"), fixture("live_round3.json", auth={"token": "wrong"}),
+                     fixture("observer_switch.json"), fixture("live_round3.json", auth={"token": "wrong"}),
                      "{not json"):
             self.assertEqual(post(self.port, body), REPLY)
         self.assertEqual(exchange(self.port, b"POST / HTTP/1.1\r\nHost: x\r\n\r\n"), REPLY)

@@ -269,7 +269,7 @@ TEST(Listener, SlowDripClientIsCutOffAtTheConnectionDeadline) {
 TEST_F(ListenerTest, PayloadsReachTheMatchRecordInOrderOfArrival) {
     const auto data = source_dir() / path_from_utf8("tests/gsi/data");
     const std::string warmup = read_test_file(data / path_from_utf8("warmup_mirage.json"));
-    const std::string spectating = read_test_file(data / path_from_utf8("spectating_switch.json"));
+    const std::string spectating = read_test_file(data / path_from_utf8("observer_switch.json"));
     for (const std::string* body : {&warmup, &spectating}) {
         Client client(listener.port);
         ASSERT_TRUE(client.send_bytes(post(*body)));

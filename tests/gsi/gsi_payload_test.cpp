@@ -170,7 +170,7 @@ TEST_F(Feed, ConnectTimeIsReliableOnlyBeforeTheFirstRound) {
 
 TEST_F(Feed, PlayersAreCollectedFromEverySectionAndMergedOnce) {
     testing::internal::CaptureStdout();
-    feed(fixture("spectating_switch.json"));
+    feed(fixture("observer_switch.json"));
     const std::string console = testing::internal::GetCapturedStdout();
     auto logged = events();
     ASSERT_GE(logged.size(), 3u);
@@ -190,7 +190,7 @@ TEST_F(Feed, PlayersAreCollectedFromEverySectionAndMergedOnce) {
     EXPECT_EQ(players.size(), 3u);
 
     // Seen again: merged silently, the last non-empty values win.
-    feed(patched("spectating_switch.json",
+    feed(patched("observer_switch.json",
                  {{"player", {{"name", ""}, {"team", "T"}, {"observer_slot", "7"}}}}));
     EXPECT_EQ(names(), Names{});
     const GsiPlayer& p = players.at(76561198211873064ull);

@@ -157,10 +157,10 @@ void read_list(FakeWorld& world, const json& list, std::vector<std::uint64_t>& i
 
 // Friends made up in bulk, for benchmarks: "friend <i>" with a history of
 // "friend <i> (<k>)" names.
-void generate_friends(FakeWorld& world, const json& spec) {
-    const int count = static_cast<int>(to_i64(spec.value("count", json(0))));
-    const int history = static_cast<int>(to_i64(spec.value("history", json(0))));
-    const std::uint64_t first = to_u64(spec.value("first_steamid", json(76561198100000000ull)));
+void generate_friends(FakeWorld& world, const json& generator) {
+    const int count = static_cast<int>(to_i64(generator.value("count", json(0))));
+    const int history = static_cast<int>(to_i64(generator.value("history", json(0))));
+    const std::uint64_t first = to_u64(generator.value("first_steamid", json(76561198100000000ull)));
     for (int i = 0; i < count; ++i) {
         const std::uint64_t id = first + static_cast<std::uint64_t>(i);
         world.friends.push_back(id);
