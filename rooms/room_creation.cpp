@@ -21,18 +21,16 @@ PostOutcome classify(bool exchanged, std::uint32_t status) {
     return PostOutcome::temporary;
 }
 
-// "url" and "created" of a success body. A body that is not a JSON object, or
-// members of another type, count as missing: success without a link.
-void read_answer(const std::string& body, std::string& url, bool& created) {
-    url.clear();
-    created = false;
-    const json answer = json::parse(body, nullptr, false);
-    if (!answer.is_object()) return;
-    if (const auto it = answer.find("url"); it != answer.end() && it->is_string()) url = it->get<std::string>();
-    if (const auto it = answer.find("created"); it != answer.end() && it->is_boolean()) created = it->get<bool>();
-}
-
 }  // namespace
+
+RoomAnswer read_room_answer(std::string_view body) {
+    RoomAnswer read;
+    const json answer = json::parse(body, nullptr, false);
+    if (!answer.is_object()) return read;
+    if (const auto it = answer.find("url"); it != answer.end() && it->is_string()) read.url = it->get<std::string>();
+    if (const auto it = answer.find("created"); it != answer.end() && it->is_boolean()) read.created = it->get<bool>();
+    return read;
+}
 
 std::string build_room_payload(const Roster& roster, std::uint64_t reporter_steamid) {
     json members = json::array();
@@ -108,9 +106,7 @@ void post_room(EventLog& log, const ApiClient& client, MatchState& match,
         return;
     }
 
-    std::string url;
-    bool created = false;
-    read_answer(body, url, created);
+    const auto [url, created] = read_room_answer(body);
     match.done = true;
     match.room_url = url;
     if (options.data_folder)

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "core/clock.h"
 
@@ -20,6 +21,14 @@ inline constexpr std::int32_t kMaxRoomPostAttempts = 5;
 // The body of POST /v1/matches: compact JSON, keys in byte order, SteamID64s as
 // decimal strings, names as UTF-8 (bytes that are not UTF-8 are replaced).
 std::string build_room_payload(const Roster& roster, std::uint64_t reporter_steamid);
+
+// "url" and "created" of a success answer. A body that is not a JSON object,
+// or members of another type, count as missing: success without a link.
+struct RoomAnswer {
+    std::string url;
+    bool created = false;
+};
+RoomAnswer read_room_answer(std::string_view body);
 
 // Milliseconds to wait after the failed attempt number `attempt` (1 to 4);
 // 0 when no further attempt follows.

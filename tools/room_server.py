@@ -196,10 +196,12 @@ class Handler(BaseHTTPRequestHandler):
                  "body": body.decode("utf-8", "replace"), "status": 0, "step": ""}
         step = service.next_step()
         entry["step"] = step
-        try:
-            entry["status"] = self.play(step, body)
-        finally:
-            service.record(entry)
+        # Kept in the order of arrival: a redirect's second request may be
+        # answered before the first handler returns.
+        service.record(entry)
+        status = self.play(step, body)
+        with service.lock:
+            entry["status"] = status
 
     def play(self, step, body):
         """Answers one room request as the step says; returns the status sent (0: none)."""
