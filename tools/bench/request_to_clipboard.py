@@ -113,15 +113,19 @@ def main():
         "runs": runs,
         "median_ms": round(statistics.median(latencies), 1),
         "worst_ms": round(max(latencies), 1),
+        # The first hand-over pays for the clipboard's start-up (under Wine
+        # about 250 ms between room_created and room_delivered).
+        "worst_after_first_ms": round(max(latencies[1:]), 1) if runs > 1 else None,
         "target_ms": TARGET_MS,
         "every_match_its_own_room": own_rooms,
         "rss_kib_first": memory[0],
         "rss_kib_last": memory[-1],
+        "latencies_ms": [round(x, 1) for x in latencies],
     }
     result["meets_target"] = result["worst_ms"] < TARGET_MS
-    print("request_to_clipboard: median %.1f ms, worst %.1f ms over %d runs (target < %.0f ms); "
-          "every match its own room: %s"
-          % (result["median_ms"], result["worst_ms"], runs, TARGET_MS, own_rooms))
+    print("request_to_clipboard: median %.1f ms, worst %.1f ms (after the first run %s ms) over %d runs "
+          "(target < %.0f ms); every match its own room: %s"
+          % (result["median_ms"], result["worst_ms"], result["worst_after_first_ms"], runs, TARGET_MS, own_rooms))
     out_dir = build / "bench"
     out_dir.mkdir(parents=True, exist_ok=True)
     (out_dir / "request_to_clipboard.json").write_text(json.dumps(result, indent=2) + "\n")
