@@ -28,6 +28,26 @@ TEST(RoomPayload, CompactKeysInByteOrderIdsAsStrings) {
               "\"steamids\":[\"76561197960287930\",\"76561198000000002\"]}");
 }
 
+TEST(RoomAnswer, MembersOfAnotherTypeCountAsMissing) {
+    struct Case {
+        const char* body;
+        const char* url;
+        bool created;
+    };
+    for (const Case& c : {Case{R"({"url":"https://vantor.gg/r/1","created":true})", "https://vantor.gg/r/1", true},
+                          Case{R"({"created":false,"url":"https://x/2","extra":[1]})", "https://x/2", false},
+                          Case{R"({"url":7,"created":1})", "", false},
+                          Case{R"({"url":null,"created":"true"})", "", false},
+                          Case{R"(["https://vantor.gg/r/1"])", "", false},
+                          Case{R"("https://vantor.gg/r/1")", "", false},
+                          Case{R"({"url":"https://vantor.gg/r/1")", "", false},
+                          Case{"", "", false}}) {
+        const RoomAnswer answer = read_room_answer(c.body);
+        EXPECT_EQ(answer.url, c.url) << c.body;
+        EXPECT_EQ(answer.created, c.created) << c.body;
+    }
+}
+
 TEST(RoomPost, ScheduleAndDueTimeAcrossTheTickWrap) {
     EXPECT_EQ(room_retry_delay_ms(1), 2000u);
     EXPECT_EQ(room_retry_delay_ms(2), 5000u);
