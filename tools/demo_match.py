@@ -11,7 +11,6 @@ the agent's console and in rooms.json. Started by tools/demo.
 import argparse
 import json
 import os
-import subprocess
 import sys
 import time
 from pathlib import Path
@@ -63,16 +62,8 @@ def main():
                               for s, n in players[1:]]}
         paths = fake_steam.install(env, fixture)
 
-        port_file = env.root / "room_server.port"
-        server = subprocess.Popen([sys.executable, str(ROOT / "tools" / "room_server.py"),
-                                   "--port-file", str(port_file), "--lifetime", "300"],
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        deadline = time.monotonic() + 20
-        while not (port_file.exists() and port_file.read_text().strip()):
-            if time.monotonic() > deadline:
-                raise RuntimeError("the room server did not start")
-            time.sleep(0.05)
-        api = "http://127.0.0.1:%s" % port_file.read_text().strip()
+        server = harness.RoomServer(env.root, lifetime=300)
+        api = server.base
 
         step("vantor-agent starts beside Steam (a fake client with you and 9 people you just "
              "played with) and reports rooms to a loopback room service at " + api)
@@ -126,8 +117,7 @@ def main():
         return 0
     finally:
         if server:
-            server.terminate()
-            server.wait(10)
+            server.stop()
         # Keep the demo's files for a look afterwards.
         os.environ["VANTOR_KEEP_TEST_DIRS"] = "1"
         env.close()

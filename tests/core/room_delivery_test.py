@@ -6,10 +6,8 @@ block, the final roster, the POST and the room link handed to the player."""
 import hashlib
 import json
 import os
-import subprocess
 import sys
 import time
-import urllib.request
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "support"))
@@ -37,34 +35,6 @@ def steam_fixture(me, others):
         "coplay": [{"steamid": str(steamid), "appid": 730, "time": now - 60, "persona": name}
                    for steamid, name in others],
     }
-
-
-class RoomServer:
-    """tools/room_server.py on a free loopback port."""
-
-    def __init__(self, folder):
-        port_file = Path(folder) / "room_server.port"
-        self.process = subprocess.Popen(
-            [sys.executable, str(harness.SOURCE_DIR / "tools" / "room_server.py"),
-             "--port-file", str(port_file), "--lifetime", "600"],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        deadline = time.monotonic() + 20
-        while not (port_file.exists() and port_file.read_text().strip()):
-            if time.monotonic() > deadline:
-                raise AssertionError("room server did not start")
-            time.sleep(0.05)
-        self.base = "http://127.0.0.1:%s" % port_file.read_text().strip()
-
-    def get(self, path):
-        with urllib.request.urlopen(self.base + path, timeout=10) as answer:
-            return json.loads(answer.read())
-
-    def posts(self):
-        return [r for r in self.get("/_requests") if r["path"].endswith("/v1/matches")]
-
-    def stop(self):
-        self.process.terminate()
-        self.process.wait(10)
 
 
 class Player:
@@ -141,7 +111,7 @@ class Player:
 class RoomDeliveryTest(harness.AgentTestCase):
     def setUp(self):
         super().setUp()
-        self.server = RoomServer(self.env.root)
+        self.server = harness.RoomServer(self.env.root)
         self.addCleanup(self.server.stop)
 
     def player(self, env=None, me=PLAYERS[0], others=PLAYERS[1:], api=True, **kwargs):

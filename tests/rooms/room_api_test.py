@@ -2,43 +2,15 @@
 WinHTTP under Wine or libcurl natively. The retry schedule runs on a simulated tick count."""
 
 import json
-import subprocess
 import sys
-import time
 import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "support"))
 import harness  # noqa: E402
 
-SERVER = harness.SOURCE_DIR / "tools" / "room_server.py"
 PROBE = harness.BUILD_DIR / "tools" / "room_probe" / ("room_probe.exe" if harness.IS_WIN else "room_probe")
 KEY_TEXT = ",".join(str(76561198000000001 + i) for i in range(10))
-
-
-class RoomServer:
-    def __init__(self, folder, steps=()):
-        port_file = folder / "port"
-        args = [sys.executable, str(SERVER), "--port-file", str(port_file), "--lifetime", "600"]
-        for step in steps:
-            args += ["--step", step]
-        self.popen = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        deadline = time.monotonic() + 20
-        while not port_file.exists():
-            if time.monotonic() > deadline or self.popen.poll() is not None:
-                raise AssertionError("the room server did not start")
-            time.sleep(0.05)
-        self.port = int(port_file.read_text())
-        self.base = "http://127.0.0.1:%d" % self.port
-
-    def requests(self):
-        import urllib.request
-        with urllib.request.urlopen(self.base + "/_requests", timeout=10) as answer:
-            return json.loads(answer.read())
-
-    def stop(self):
-        self.popen.terminate()
-        self.popen.wait(10)
 
 
 class RoomApiTest(unittest.TestCase):
@@ -54,7 +26,7 @@ class RoomApiTest(unittest.TestCase):
         cls.env.close()
 
     def server(self, *steps):
-        server = RoomServer(self.workdir(), steps)
+        server = harness.RoomServer(self.workdir(), steps)
         self.addCleanup(server.stop)
         return server
 

@@ -24,6 +24,7 @@ import tempfile
 import threading
 import time
 import unittest
+import urllib.request
 from pathlib import Path
 
 AGENT = os.environ.get("VANTOR_AGENT", "")
@@ -51,6 +52,43 @@ def free_port():
     with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]
+
+
+class RoomServer:
+    """tools/room_server.py on a free loopback port, playing the scripted steps
+    (see its help) before answering normally."""
+
+    def __init__(self, folder, steps=(), lifetime=600):
+        port_file = Path(folder) / "room_server.port"
+        args = [sys.executable, str(SOURCE_DIR / "tools" / "room_server.py"),
+                "--port-file", str(port_file), "--lifetime", str(lifetime)]
+        for step in steps:
+            args += ["--step", step]
+        self.popen = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 20
+        while not port_file.exists():  # renamed into place once written
+            if time.monotonic() > deadline or self.popen.poll() is not None:
+                self.stop()
+                raise AssertionError("the room server did not start")
+            time.sleep(0.05)
+        self.port = int(port_file.read_text())
+        self.base = "http://127.0.0.1:%d" % self.port
+
+    def get(self, path):
+        with urllib.request.urlopen(self.base + path, timeout=10) as answer:
+            return json.loads(answer.read())
+
+    def requests(self):
+        return self.get("/_requests")
+
+    def posts(self):
+        """The room requests (POST .../v1/matches) received so far."""
+        return [r for r in self.requests() if r["path"].endswith("/v1/matches")]
+
+    def stop(self):
+        if self.popen.poll() is None:
+            self.popen.terminate()
+        self.popen.wait(10)
 
 
 def _base_prefix():

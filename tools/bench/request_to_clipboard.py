@@ -17,7 +17,6 @@ BUILD_DIR/bench/request_to_clipboard.json. Never fails on a slow result.
 import json
 import os
 import statistics
-import subprocess
 import sys
 import time
 from pathlib import Path
@@ -64,13 +63,8 @@ def run_matches(build, runs):
                    "coplay": [{"steamid": str(s), "appid": 730, "time": now - 60, "persona": n}
                               for players in matches for s, n in players[1:]]}
         paths = fake_steam.install(env, fixture)
-        port_file = env.root / "room_server.port"
-        server = subprocess.Popen([sys.executable, str(SOURCE / "tools" / "room_server.py"),
-                                   "--port-file", str(port_file), "--lifetime", "3600"],
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        while not (port_file.exists() and port_file.read_text().strip()):
-            time.sleep(0.05)
-        api = "http://127.0.0.1:%s" % port_file.read_text().strip()
+        server = harness.RoomServer(env.root, lifetime=3600)
+        api = server.base
         process = env.start_agent(["--no-tray", "--api-base", api,
                                    "--gsi-port", str(harness.free_port())])
         if not process.wait_for_output("watching -- press Ctrl+C to stop.", 60):
@@ -100,8 +94,7 @@ def run_matches(build, runs):
         return latencies, memory, own_rooms
     finally:
         if server:
-            server.terminate()
-            server.wait(10)
+            server.stop()
         env.close()
 
 

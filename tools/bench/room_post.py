@@ -12,16 +12,17 @@ BUILD_DIR/bench/room_post.json. Never fails on a slow result.
 """
 
 import json
-import os
 import shutil
 import statistics
 import subprocess
 import sys
 import tempfile
-import time
 from pathlib import Path
 
 SOURCE = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(SOURCE / "tests" / "support"))
+import harness  # noqa: E402
+
 TARGET_MS = 50.0
 
 
@@ -39,14 +40,9 @@ def main():
         return 0
 
     work = Path(tempfile.mkdtemp(prefix="room-post-bench-"))
-    port_file = work / "port"
-    server = subprocess.Popen([sys.executable, str(SOURCE / "tools" / "room_server.py"), "--port-file",
-                               str(port_file), "--lifetime", "300"], stdout=subprocess.DEVNULL)
+    server = harness.RoomServer(work, lifetime=300)
     try:
-        deadline = time.monotonic() + 20
-        while not port_file.exists() and time.monotonic() < deadline:
-            time.sleep(0.05)
-        base = "http://127.0.0.1:%s" % port_file.read_text().strip()
+        base = server.base
         if wine:
             prefix = build / "wineprefix"
             command = [str(SOURCE / "tools" / "wine-run"), str(prefix), str(exe), "bench", base,
@@ -57,8 +53,7 @@ def main():
         line = [l for l in out.decode("utf-8", "replace").splitlines() if l.startswith("{")][-1]
         micros = json.loads(line).get("micros", [])
     finally:
-        server.terminate()
-        server.wait(10)
+        server.stop()
         shutil.rmtree(work, ignore_errors=True)
 
     if not micros:
