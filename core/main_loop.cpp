@@ -231,7 +231,20 @@ void watch_silence(MainLoop& loop) {
                   "    Add to CS2 launch options:  -condebug +exec vantor");
 }
 
-void run_pass(MainLoop& loop) {
+// What the room steps work with; start-up settles all of it (API, Steam, tray,
+// folders), so it is put together once, not every pass.
+RoomPassContext room_context(MainLoop& loop) {
+    return RoomPassContext{loop.log,
+                           loop.api_ready ? &loop.api : nullptr,
+                           loop.steam_ready ? &loop.steam : nullptr,
+                           loop.steam_lists.coplay,
+                           loop.data_folder,
+                           loop.options.write_cfg ? loop.install.cfg_dir : std::filesystem::path(),
+                           loop.tray.window ? &loop.tray : nullptr,
+                           loop.last_tray_link};
+}
+
+void run_pass(MainLoop& loop, RoomPassContext& rooms) {
     // 1. Tray messages; Exit ends the run once this pass is done.
     tray_pump();
     if (loop.tray.exit_requested) {
@@ -255,14 +268,6 @@ void run_pass(MainLoop& loop) {
             friend_tick(loop.steam, loop.log, loop.steam_lists);
     }
     // 6. Roster, POST, room link and tray menu.
-    RoomPassContext rooms{loop.log,
-                          loop.api_ready ? &loop.api : nullptr,
-                          loop.steam_ready ? &loop.steam : nullptr,
-                          loop.steam_lists.coplay,
-                          loop.data_folder,
-                          loop.options.write_cfg ? loop.install.cfg_dir : std::filesystem::path(),
-                          loop.tray.window ? &loop.tray : nullptr,
-                          loop.last_tray_link};
     run_room_steps(rooms, loop.match);
 }
 
@@ -283,8 +288,9 @@ void stop_sequence(MainLoop& loop) {
 int run_main_loop(const AgentOptions& options, const Cs2Install& install, EventLog& log) {
     MainLoop loop(options, install, log);
     start_up(loop);
+    RoomPassContext rooms = room_context(loop);
     while (!stop_requested()) {
-        run_pass(loop);
+        run_pass(loop, rooms);
         sleep_ms(kPassSleepMs);
     }
     stop_sequence(loop);
