@@ -24,6 +24,9 @@ import tempfile
 import time
 from pathlib import Path
 
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import agent_bench  # noqa: E402
+
 SOURCE = Path(__file__).resolve().parents[2]
 DATA = SOURCE / "tests" / "gsi" / "data"
 TOKEN = "Fh3kQ9vT2mXc8LpA"
@@ -160,13 +163,10 @@ def main():
               f"failures {r['failures']}  ({r['listener']}; log {r['log_bytes']} bytes)")
     met = all(r["p99_ms"] < TARGET_P99_MS for r in results) if results else False
     print(f"  target: p99 < {TARGET_P99_MS} ms on the native build -- {'met' if met else 'NOT met'}")
-    out = build / "bench" / "gsi_rate.json"
-    out.parent.mkdir(parents=True, exist_ok=True)
-    out.write_text(json.dumps({"benchmark": "gsi_rate", "preset": preset, "count": count,
-                               "payload_bytes": [sizes[0], sizes[-1]],
-                               "target_p99_ms": TARGET_P99_MS, "target_met": met,
-                               "runs": results}, indent=2) + "\n")
-    print(f"  wrote {out}")
+    agent_bench.write_result(build, "gsi_rate", {"benchmark": "gsi_rate", "preset": preset, "count": count,
+                                                 "payload_bytes": [sizes[0], sizes[-1]],
+                                                 "target_p99_ms": TARGET_P99_MS, "target_met": met,
+                                                 "runs": results})
     return 0
 
 

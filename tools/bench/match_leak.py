@@ -11,12 +11,12 @@ AddressSanitizer's quarantine makes a sanitized build's memory grow by design.
 Writes BUILD_DIR/bench/match_leak.json. Never fails.
 """
 
-import json
 import statistics
 import sys
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
+import agent_bench  # noqa: E402
 import request_to_clipboard  # noqa: E402
 
 SOURCE = Path(__file__).resolve().parents[2]
@@ -43,9 +43,7 @@ def main():
     print("match_leak: resident memory %d KiB after 10 matches, %d KiB after %d (%+.1f %%, target "
           "within %.0f %%); every match its own room: %s"
           % (settled, memory[-1], matches, growth * 100, TARGET_GROWTH * 100, own_rooms))
-    out_dir = build / "bench"
-    out_dir.mkdir(parents=True, exist_ok=True)
-    (out_dir / "match_leak.json").write_text(json.dumps(result, indent=2) + "\n")
+    agent_bench.write_result(build, "match_leak", result)
     return 0
 
 

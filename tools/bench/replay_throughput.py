@@ -14,7 +14,6 @@ throughputs in MB/s and their ratio (best of three runs each) and writes
 BUILD_DIR/bench/replay_throughput.json. Never fails on a slow result.
 """
 
-import json
 import os
 import shutil
 import subprocess
@@ -22,6 +21,9 @@ import sys
 import tempfile
 import time
 from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import agent_bench  # noqa: E402
 
 SOURCE = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(SOURCE / "examples"))
@@ -121,10 +123,7 @@ def main():
         "target_ratio": TARGET_RATIO,
         "met": ratio >= TARGET_RATIO,
     }
-    out = build / "bench" / "replay_throughput.json"
-    out.parent.mkdir(parents=True, exist_ok=True)
-    out.write_text(json.dumps(result, indent=2) + "\n")
-    print("  wrote %s" % out)
+    agent_bench.write_result(build, "replay_throughput", result)
     return 0
 
 

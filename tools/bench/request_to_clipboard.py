@@ -14,12 +14,14 @@ Windows build under Wine. Prints the figures and writes
 BUILD_DIR/bench/request_to_clipboard.json. Never fails on a slow result.
 """
 
-import json
 import os
 import statistics
 import sys
 import time
 from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import agent_bench  # noqa: E402
 
 SOURCE = Path(__file__).resolve().parents[2]
 TARGET_MS = 400.0
@@ -39,18 +41,13 @@ def resident_kib(pid):
 def run_matches(build, runs):
     """Plays `runs` matches in one agent process. Returns (latencies in ms,
     resident KiB after each match, every match ended in its own room)."""
-    wine = (build / "vantor-agent.exe").exists()
-    agent = build / ("vantor-agent.exe" if wine else "vantor-agent")
-    os.environ.update({"VANTOR_AGENT": str(agent), "VANTOR_PRESET": "win64" if wine else "native",
-                       "VANTOR_BUILD_DIR": str(build), "VANTOR_SOURCE_DIR": str(SOURCE)})
-    if wine:
-        os.environ.setdefault("WINEPREFIX", str(build / "wineprefix"))
+    preset = "win64" if (build / "vantor-agent.exe").exists() else "native"
+    harness = agent_bench.load_harness(build, preset)
     os.environ["ASAN_OPTIONS"] = "detect_leaks=0"
-    for folder in ("tests/support", "tests/steam", "tools"):
+    for folder in ("tests/steam", "tools"):
         sys.path.insert(0, str(SOURCE / folder))
     import fake_cs2
     import fake_steam
-    import harness
 
     env = harness.AgentEnv("bench-request")
     server = None
@@ -119,9 +116,7 @@ def main():
     print("request_to_clipboard: median %.1f ms, worst %.1f ms (after the first run %s ms) over %d runs "
           "(target < %.0f ms); every match its own room: %s"
           % (result["median_ms"], result["worst_ms"], result["worst_after_first_ms"], runs, TARGET_MS, own_rooms))
-    out_dir = build / "bench"
-    out_dir.mkdir(parents=True, exist_ok=True)
-    (out_dir / "request_to_clipboard.json").write_text(json.dumps(result, indent=2) + "\n")
+    agent_bench.write_result(build, "request_to_clipboard", result)
     return 0
 
 

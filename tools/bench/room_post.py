@@ -23,6 +23,9 @@ SOURCE = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(SOURCE / "tests" / "support"))
 import harness  # noqa: E402
 
+sys.path.insert(0, str(SOURCE / "tools" / "bench"))
+import agent_bench  # noqa: E402
+
 TARGET_MS = 50.0
 
 
@@ -74,9 +77,7 @@ def main():
     print("room_post: final roster to room_created, %d rooms against the loopback server" % len(ms))
     print("  min %.2f ms, median %.2f ms, p95 %.2f ms, max %.2f ms (target < %.0f ms natively)"
           % (result["min_ms"], result["median_ms"], result["p95_ms"], result["max_ms"], TARGET_MS))
-    out_dir = build / "bench"
-    out_dir.mkdir(parents=True, exist_ok=True)
-    (out_dir / "room_post.json").write_text(json.dumps(result, indent=2) + "\n")
+    agent_bench.write_result(build, "room_post", result)
     return 0
 
 
