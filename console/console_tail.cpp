@@ -1,5 +1,7 @@
 #include "console/console_tail.h"
 
+#include "console/shared_file.h"
+
 #include <algorithm>
 #include <cstring>
 

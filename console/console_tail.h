@@ -39,14 +39,3 @@ struct ConsoleTail {
 // last line feed in `partial`.
 void cut_lines(std::string& partial, std::vector<std::string>& lines);
 
-// The platform part: one shared, read-only open of an existing file.
-struct SharedFile {
-    std::intptr_t handle = -1;
-};
-bool shared_file_open(SharedFile& file, const std::filesystem::path& path);
-bool shared_file_size(SharedFile& file, std::uint64_t& size);
-// Reads up to `count` bytes at `offset` and appends them to `out`; false when
-// seeking or reading fails. A short read is not a failure.
-bool shared_file_read(SharedFile& file, std::uint64_t offset, std::size_t count,
-                      std::string& out);
-void shared_file_close(SharedFile& file);

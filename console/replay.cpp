@@ -11,11 +11,10 @@
 #include <string>
 #include <string_view>
 
-#include "console/console_tail.h"
+#include "console/replay.h"
+#include "console/shared_file.h"
 #include "console/status_parser.h"
 #include "console/status_summary.h"
-#include "core/options.h"
-#include "core/run_modes.h"
 #include "core/text.h"
 
 namespace {
@@ -54,8 +53,7 @@ void feed_complete_lines(StatusParser& parser, std::string& buffer, std::size_t 
 
 }  // namespace
 
-int run_replay(const AgentOptions& options) {
-    const std::string& path = options.replay_path;
+int run_replay(const std::string& path) {
     SharedFile file;
     if (!shared_file_open(file, path_from_utf8(path))) {
         write_out(stderr, "cannot read " + path + "\n");

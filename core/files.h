@@ -1,4 +1,4 @@
-// Whole-file reading and writing, the agent data folder and registry strings.
+// Whole-file reading and writing and the agent data folder.
 // None of these log or throw; each caller says what a failure means.
 #pragma once
 
@@ -25,12 +25,6 @@ bool write_whole_file(const std::filesystem::path& path, std::string_view bytes)
 // The parent folder as the whole-file write works it out: the last component
 // and every separator ('\\' or '/') in front of it dropped, never the root.
 std::filesystem::path parent_folder_of(const std::filesystem::path& path);
-
-// A REG_SZ or REG_EXPAND_SZ value under HKEY_CURRENT_USER, as UTF-8, cut at
-// its first NUL. Absent when the key or value is missing or of another type.
-// Away from Windows, the same keys are read from Steam's own registry.vdf.
-std::optional<std::string> read_registry_string(std::string_view subkey,
-                                                std::string_view value_name);
 
 // Opens a file for appending in binary mode, shared with other readers and
 // writers. Null when it cannot be opened.

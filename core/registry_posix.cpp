@@ -1,9 +1,11 @@
 // Away from Windows, Steam keeps its "registry" in ~/.steam/registry.vdf:
 // Registry/HKCU/Software/Valve/Steam/... as a KeyValues tree. Like the Windows
 // registry, key and value names are compared without regard to case.
+#include "core/registry.h"
+
 #include "core/files.h"
+#include "core/keyvalues.h"
 #include "core/text.h"
-#include "steam/keyvalues.h"
 
 #include <cstdlib>
 

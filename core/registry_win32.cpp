@@ -1,5 +1,6 @@
 // Registry strings under HKEY_CURRENT_USER.
-#include "core/files.h"
+#include "core/registry.h"
+
 #include "core/text.h"
 
 #include <windows.h>

@@ -87,3 +87,14 @@ std::string valid_utf8(std::string_view text) {
     }
     return out;
 }
+
+std::string hex_lower(const unsigned char* bytes, std::size_t size) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(size * 2);
+    for (std::size_t i = 0; i < size; ++i) {
+        text += kDigits[bytes[i] >> 4];
+        text += kDigits[bytes[i] & 0x0f];
+    }
+    return text;
+}

@@ -30,3 +30,6 @@ bool starts_with(std::string_view text, std::string_view prefix);
 // The text with every invalid UTF-8 sequence replaced by U+FFFD, so that it can
 // go into JSON. Valid text comes back unchanged.
 std::string valid_utf8(std::string_view text);
+
+// The bytes as lower-case hexadecimal, high nibble first.
+std::string hex_lower(const unsigned char* bytes, std::size_t size);

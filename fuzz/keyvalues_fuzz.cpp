@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "steam/keyvalues.h"
+#include "core/keyvalues.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/settings.h"
+#include "agent/settings.h"
 #include "fuzz/fuzz_support.h"
 #include "gsi/cfg_files.h"
 

@@ -2,9 +2,8 @@
 
 #include "core/event_log.h"
 #include "core/files.h"
-#include "core/settings.h"
+#include "core/keyvalues.h"
 #include "core/text.h"
-#include "steam/keyvalues.h"
 
 #include <algorithm>
 
@@ -131,9 +130,9 @@ CfgResult write_cfg_file(const std::filesystem::path& cfg_folder, std::string_vi
 }
 
 CfgResult write_gsi_cfg(const std::filesystem::path& cfg_folder,
-                        const AgentSettings& settings, bool write) {
+                        std::uint32_t port, std::string_view token, bool write) {
     return write_cfg_file(cfg_folder, kGsiCfgName,
-                          gsi_cfg_text(settings.gsi_port, settings.gsi_token), write);
+                          gsi_cfg_text(port, token), write);
 }
 
 CfgResult write_exec_cfg(const std::filesystem::path& cfg_folder, bool write) {
@@ -151,8 +150,8 @@ void report_cfg(EventLog& log, std::string_view label, const CfgResult& result) 
 }
 
 void set_up_cfg_files(EventLog& log, const std::filesystem::path& cfg_folder,
-                      const AgentSettings& settings, bool write) {
-    CfgResult gsi = write_gsi_cfg(cfg_folder, settings, write);
+                      std::uint32_t port, std::string_view token, bool write) {
+    CfgResult gsi = write_gsi_cfg(cfg_folder, port, token, write);
     report_cfg(log, "gsi", gsi);
     CfgResult exec = write_exec_cfg(cfg_folder, write);
     report_cfg(log, "exec", exec);

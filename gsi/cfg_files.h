@@ -8,7 +8,6 @@
 #include <string>
 #include <string_view>
 
-struct AgentSettings;
 struct EventLog;
 
 enum class CfgStatus : int { up_to_date = 0, written = 1, stale = 2, failed = 3 };
@@ -33,16 +32,16 @@ const char* cfg_status_name(CfgStatus status);
 // existing copy that differs only in carriage returns counts as up to date.
 CfgResult write_cfg_file(const std::filesystem::path& cfg_folder, std::string_view name,
                          std::string_view content, bool write);
-CfgResult write_gsi_cfg(const std::filesystem::path& cfg_folder,
-                        const AgentSettings& settings, bool write);
+CfgResult write_gsi_cfg(const std::filesystem::path& cfg_folder, std::uint32_t port,
+                        std::string_view token, bool write);
 CfgResult write_exec_cfg(const std::filesystem::path& cfg_folder, bool write);
 
 // The `cfg` event for one file, with `label` "gsi" or "exec".
 void report_cfg(EventLog& log, std::string_view label, const CfgResult& result);
 
 // Start-up: both files, their events and the hint lines for what was written.
-void set_up_cfg_files(EventLog& log, const std::filesystem::path& cfg_folder,
-                      const AgentSettings& settings, bool write);
+void set_up_cfg_files(EventLog& log, const std::filesystem::path& cfg_folder, std::uint32_t port,
+                      std::string_view token, bool write);
 
 // The auth token of the existing GSI cfg, whatever its top-level key; empty
 // when the file, the "auth" block or the "token" value is missing.

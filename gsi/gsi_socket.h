@@ -1,5 +1,5 @@
 // The few socket calls the GSI listener makes, one implementation per platform
-// (gsi_listener_win32.cpp: Winsock; gsi_listener_posix.cpp: BSD sockets).
+// (gsi_socket_win32.cpp: Winsock; gsi_socket_posix.cpp: BSD sockets).
 #pragma once
 
 #include <cstddef>

@@ -3,7 +3,6 @@
 #include <nlohmann/json.hpp>
 
 #include "core/event_log.h"
-#include "core/match_state.h"
 #include "rooms/api_client.h"
 #include "rooms/room_persistence.h"
 #include "roster/roster_assembly.h"
@@ -61,28 +60,28 @@ std::uint32_t room_retry_delay_ms(std::int32_t attempt) {
     }
 }
 
-void arm_room_post(MatchState& match, const Roster& roster, std::uint64_t reporter_steamid,
+void arm_room_post(RoomPost& room, const Roster& roster, std::uint64_t reporter_steamid,
                    std::uint32_t now) {
-    match.payload = build_room_payload(roster, reporter_steamid);
-    match.attempt = 0;
-    match.next_try = now;
-    match.done = false;
+    room.payload = build_room_payload(roster, reporter_steamid);
+    room.attempt = 0;
+    room.next_try = now;
+    room.done = false;
 }
 
-bool room_post_due(const MatchState& match, std::uint32_t now) {
-    return !match.payload.empty() && !match.done && static_cast<std::int32_t>(now - match.next_try) >= 0;
+bool room_post_due(const RoomPost& room, std::uint32_t now) {
+    return !room.payload.empty() && !room.done && static_cast<std::int32_t>(now - room.next_try) >= 0;
 }
 
-void post_room(EventLog& log, const ApiClient& client, MatchState& match,
+void post_room(EventLog& log, const ApiClient& client, RoomPost& room,
                const std::filesystem::path& cfg_folder, const RoomPostOptions& options) {
-    const std::int32_t n = ++match.attempt;
-    log_event(log, "room_post", json{{"room_key", match.room_key}, {"attempt", n}},
-              "posting room " + match.room_key + " (attempt " + std::to_string(n) + ")");
+    const std::int32_t n = ++room.attempt;
+    log_event(log, "room_post", json{{"room_key", room.key}, {"attempt", n}},
+              "posting room " + room.key + " (attempt " + std::to_string(n) + ")");
 
     std::uint32_t status = 0;
     std::string body;
     std::string error;
-    const bool exchanged = api_post(client, "/v1/matches", match.payload, status, body, error);
+    const bool exchanged = api_post(client, "/v1/matches", room.payload, status, body, error);
     const PostOutcome outcome = classify(exchanged, status);
 
     if (outcome != PostOutcome::success) {
@@ -91,30 +90,27 @@ void post_room(EventLog& log, const ApiClient& client, MatchState& match,
         const std::uint32_t delay = room_retry_delay_ms(n);
         if (outcome == PostOutcome::temporary && delay != 0) {
             // Read after the exchange, which may have taken its time-outs.
-            match.next_try = options.tick() + delay;
+            room.next_try = options.tick() + delay;
             log_event(log, "room_post_failed",
-                      json{{"room_key", match.room_key}, {"status", status}, {"detail", detail},
+                      json{{"room_key", room.key}, {"status", status}, {"detail", detail},
                            {"attempt", n}, {"retry_in_ms", delay}},
                       "room POST failed (" + failure + "), retrying in " + std::to_string(delay / 1000) + "s");
             return;
         }
-        match.done = true;
+        room.done = true;
         log_event(log, "room_post_failed",
-                  json{{"room_key", match.room_key}, {"status", status}, {"detail", detail}, {"attempts", n},
+                  json{{"room_key", room.key}, {"status", status}, {"detail", detail}, {"attempts", n},
                        {"permanent", outcome == PostOutcome::permanent}},
                   "room POST failed (" + failure + "), giving up");
         return;
     }
 
     const auto [url, created] = read_room_answer(body);
-    match.done = true;
-    match.room_url = url;
-    if (options.data_folder)
-        save_room_in(log, *options.data_folder, match.room_key, url, match.reservation, match.map);
-    else
-        save_room(log, match.room_key, url, match.reservation, match.map);
+    room.done = true;
+    room.url = url;
+    save_room_in(log, options.data_folder, room.key, url, room.reservation, room.map);
     write_room_cfg(log, cfg_folder, url);
     log_event(log, "room_created",
-              json{{"room_key", match.room_key}, {"url", url}, {"created", created}, {"status", status}},
+              json{{"room_key", room.key}, {"url", url}, {"created", created}, {"status", status}},
               std::string("ROOM ") + (created ? "CREATED" : "JOINED") + "  " + url);
 }

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,8 +12,20 @@
 
 struct ApiClient;
 struct EventLog;
-struct MatchState;
 struct Roster;
+
+// The room of a match's final roster, as room creation sees it: what the
+// saved room records, the request body and where its attempts stand.
+struct RoomPost {
+    std::string key;              // the room key of the final roster
+    std::string reservation;      // of the final roster
+    std::string map;              // GSI map when the match started
+    std::string payload;          // request body waiting to be POSTed
+    std::int32_t attempt = 0;     // POST attempts started
+    std::uint32_t next_try = 0;   // tick count of the next attempt
+    bool done = false;            // no further POST attempt
+    std::string url;              // the room link once there is one
+};
 
 inline constexpr std::int32_t kMaxRoomPostAttempts = 5;
 
@@ -34,23 +45,24 @@ RoomAnswer read_room_answer(std::string_view body);
 // 0 when no further attempt follows.
 std::uint32_t room_retry_delay_ms(std::int32_t attempt);
 
-// Readies the match record for posting: the body built, attempt 0, due now.
-void arm_room_post(MatchState& match, const Roster& roster, std::uint64_t reporter_steamid,
+// Readies the room for posting: the body built, attempt 0, due now.
+void arm_room_post(RoomPost& room, const Roster& roster, std::uint64_t reporter_steamid,
                    std::uint32_t now);
 
 // There is a body, no decision yet, and `now` has reached next_try (a signed
 // 32-bit difference, so the tick-count wrap does not matter).
-bool room_post_due(const MatchState& match, std::uint32_t now);
+bool room_post_due(const RoomPost& room, std::uint32_t now);
 
-// Where an attempt reads the time and keeps the room files; the defaults are
-// the system tick count and the agent data folder.
+// Where an attempt keeps the room files and reads the time (the system tick
+// count unless a test or benchmark simulates it).
 struct RoomPostOptions {
+    std::filesystem::path data_folder;
     std::uint32_t (*tick)() = tick_now;
-    std::optional<std::filesystem::path> data_folder;
 };
 
-// One attempt: POSTs match.payload and updates attempt, next_try, done and, on
-// success, room_url; saves the room and writes the room cfg into cfg_folder
-// (none when it is empty). 4xx answers are final, other failures are retried.
-void post_room(EventLog& log, const ApiClient& client, MatchState& match,
-               const std::filesystem::path& cfg_folder, const RoomPostOptions& options = {});
+// One attempt: POSTs room.payload and updates attempt, next_try, done and, on
+// success, url; saves the room in the data folder and writes the room cfg into
+// cfg_folder (none when it is empty). 4xx answers are final, other failures
+// are retried.
+void post_room(EventLog& log, const ApiClient& client, RoomPost& room,
+               const std::filesystem::path& cfg_folder, const RoomPostOptions& options);

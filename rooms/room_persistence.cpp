@@ -64,13 +64,6 @@ void report_error(EventLog& log, const char* where, const std::filesystem::path&
 
 }  // namespace
 
-void save_room(EventLog& log, std::string_view room_key, std::string_view url,
-               std::string_view reservation, std::string_view map) {
-    const auto folder = agent_data_folder();
-    if (!folder) return;
-    save_room_in(log, *folder, room_key, url, reservation, map);
-}
-
 void save_room_in(EventLog& log, const std::filesystem::path& folder, std::string_view room_key,
                   std::string_view url, std::string_view reservation, std::string_view map) {
     const json saved{{"created_at", unix_now()},
@@ -84,12 +77,6 @@ void save_room_in(EventLog& log, const std::filesystem::path& folder, std::strin
     const RoomHistoryEntry entry{unix_now(), std::string(map), std::string(room_key), std::string(url)};
     if (!add_room_to_history(folder, entry))
         report_error(log, "rooms_json", folder / "rooms.json", "could not add the room to the history");
-}
-
-std::optional<std::string> find_saved_room(std::string_view reservation) {
-    const auto folder = agent_data_folder();
-    if (!folder) return std::nullopt;
-    return find_saved_room_in(*folder, reservation);
 }
 
 std::optional<std::string> find_saved_room_in(const std::filesystem::path& folder,

@@ -28,17 +28,12 @@ struct RoomMenuItem {
 
 inline constexpr std::size_t kRoomHistorySize = 10;
 
-// Writes room.json and adds the room to rooms.json in the agent data folder;
-// nothing at all when that folder is unknown. Each failed write is one
-// "error" event; the two files are written independently.
-void save_room(EventLog& log, std::string_view room_key, std::string_view url,
-               std::string_view reservation, std::string_view map);
-// The same in a given folder.
+// Writes room.json and adds the room to rooms.json in `folder`. Each failed
+// write is one "error" event; the two files are written independently.
 void save_room_in(EventLog& log, const std::filesystem::path& folder, std::string_view room_key,
                   std::string_view url, std::string_view reservation, std::string_view map);
 
-// The link of room.json when it was saved for this (non-empty) reservation.
-std::optional<std::string> find_saved_room(std::string_view reservation);
+// The link of folder/room.json when it was saved for this (non-empty) reservation.
 std::optional<std::string> find_saved_room_in(const std::filesystem::path& folder,
                                               std::string_view reservation);
 

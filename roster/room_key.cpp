@@ -1,6 +1,8 @@
 // The room key derivation, byte for byte as every agent of a match does it.
 #include "roster/room_key.h"
 
+#include "roster/sha256.h"
+
 #include <algorithm>
 
 namespace {
@@ -9,17 +11,6 @@ namespace {
 constexpr std::size_t kRoomKeyLength = 32;
 
 }  // namespace
-
-std::string hex_lower(const unsigned char* bytes, std::size_t size) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(size * 2);
-    for (std::size_t i = 0; i < size; ++i) {
-        text += kDigits[bytes[i] >> 4];
-        text += kDigits[bytes[i] & 0x0f];
-    }
-    return text;
-}
 
 std::string room_key_text(const std::vector<std::uint64_t>& steamids) {
     std::vector<std::string> texts;

@@ -15,9 +15,3 @@ std::string derive_room_key(const std::vector<std::uint64_t>& steamids);
 
 // The joined text that derive_room_key hashes (for logs and tests).
 std::string room_key_text(const std::vector<std::uint64_t>& steamids);
-
-// The bytes as lower-case hexadecimal, high nibble first.
-std::string hex_lower(const unsigned char* bytes, std::size_t size);
-
-// SHA-256 of the bytes as 64 lower-case hexadecimal characters; empty on failure.
-std::string sha256_hex(std::string_view bytes);

@@ -1,5 +1,7 @@
 // SHA-256 through OpenSSL's EVP interface.
-#include "roster/room_key.h"
+#include "roster/sha256.h"
+
+#include "core/text.h"
 
 #include <openssl/evp.h>
 

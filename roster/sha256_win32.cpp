@@ -1,5 +1,7 @@
 // SHA-256 through CNG. Each call opens and closes its own provider and hash.
-#include "roster/room_key.h"
+#include "roster/sha256.h"
+
+#include "core/text.h"
 
 #include <windows.h>
 #include <bcrypt.h>

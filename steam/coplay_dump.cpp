@@ -2,10 +2,10 @@
 // missing names, dump the co-play list again and exit.
 #include <algorithm>
 
+#include "steam/coplay_dump.h"
+
 #include "core/clock.h"
 #include "core/event_log.h"
-#include "core/options.h"
-#include "core/run_modes.h"
 #include "steam/coplay_friends.h"
 #include "steam/steam_client.h"
 
@@ -21,7 +21,7 @@ long names_missing(const std::vector<CoplayEntry>& list) {
 
 }  // namespace
 
-int run_coplay_once(const AgentOptions& /*options*/, EventLog& log) {
+int run_coplay_once(EventLog& log) {
     log.debug = true;
 
     SteamConnection connection;

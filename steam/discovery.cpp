@@ -4,8 +4,9 @@
 #include <system_error>
 
 #include "core/files.h"
+#include "core/keyvalues.h"
+#include "core/registry.h"
 #include "core/text.h"
-#include "steam/keyvalues.h"
 
 namespace fs = std::filesystem;
 

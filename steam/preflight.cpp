@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "core/files.h"
+#include "core/registry.h"
 #include "core/text.h"
 
 namespace fs = std::filesystem;

@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "core/files.h"
+#include "core/registry.h"
 #include "core/text.h"
 
 std::optional<std::string> steam_client_library_path() {

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "core/files.h"
+#include "core/registry.h"
 #include "core/text.h"
 
 std::optional<std::string> steam_client_library_path() {

@@ -1,6 +1,7 @@
 // Registry strings: the real registry under Windows (and Wine), Steam's
 // registry.vdf elsewhere.
 #include "core/files.h"
+#include "core/registry.h"
 
 #include <gtest/gtest.h>
 

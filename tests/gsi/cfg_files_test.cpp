@@ -8,18 +8,10 @@
 #include <nlohmann/json.hpp>
 
 #include "core/event_log.h"
-#include "core/settings.h"
 #include "core/text.h"
 #include "tests/support/test_support.h"
 
 namespace {
-
-AgentSettings settings_with(std::uint32_t port, const std::string& token) {
-    AgentSettings settings = default_settings();
-    settings.gsi_port = port;
-    settings.gsi_token = token;
-    return settings;
-}
 
 std::string with_crlf(const std::string& text) {
     std::string out;
@@ -80,22 +72,22 @@ TEST(CfgFiles, ExecCfgTextHasItsShape) {
 
 TEST(CfgFiles, CreatedThenCurrentThenUpdated) {
     const auto cfg = make_temp_dir("cfg-cycle") / "cfg";
-    CfgResult result = write_gsi_cfg(cfg, settings_with(47474, "aaaa"), true);
+    CfgResult result = write_gsi_cfg(cfg, 47474, "aaaa", true);
     EXPECT_EQ(result.status, CfgStatus::written);
     EXPECT_EQ(result.detail, "created");
     EXPECT_EQ(result.path, cfg / kGsiCfgName);
     EXPECT_EQ(read_test_file(result.path), gsi_cfg_text(47474, "aaaa"));
 
-    result = write_gsi_cfg(cfg, settings_with(47474, "aaaa"), true);
+    result = write_gsi_cfg(cfg, 47474, "aaaa", true);
     EXPECT_EQ(result.status, CfgStatus::up_to_date);
     EXPECT_EQ(result.detail, "already current");
 
-    result = write_gsi_cfg(cfg, settings_with(47474, "bbbb"), false);
+    result = write_gsi_cfg(cfg, 47474, "bbbb", false);
     EXPECT_EQ(result.status, CfgStatus::stale);
     EXPECT_EQ(result.detail, "differs from what the agent would write (--no-write-cfg)");
     EXPECT_EQ(read_test_file(result.path), gsi_cfg_text(47474, "aaaa"));
 
-    result = write_gsi_cfg(cfg, settings_with(5000, "aaaa"), true);
+    result = write_gsi_cfg(cfg, 5000, "aaaa", true);
     EXPECT_EQ(result.status, CfgStatus::written);
     EXPECT_EQ(result.detail, "updated");
     EXPECT_EQ(read_test_file(result.path), gsi_cfg_text(5000, "aaaa"));
@@ -107,7 +99,7 @@ TEST(CfgFiles, CrLfCopiesAreUpToDateAndLeftAlone) {
     const std::string exec = with_crlf(exec_cfg_text());
     write_test_file(cfg / kGsiCfgName, gsi);
     write_test_file(cfg / kExecCfgName, exec);
-    EXPECT_EQ(write_gsi_cfg(cfg, settings_with(47474, "tok"), true).status, CfgStatus::up_to_date);
+    EXPECT_EQ(write_gsi_cfg(cfg, 47474, "tok", true).status, CfgStatus::up_to_date);
     EXPECT_EQ(write_exec_cfg(cfg, true).status, CfgStatus::up_to_date);
     EXPECT_EQ(read_test_file(cfg / kGsiCfgName), gsi);
     EXPECT_EQ(read_test_file(cfg / kExecCfgName), exec);
@@ -118,7 +110,7 @@ TEST(CfgFiles, NoWriteLeavesTheFolderUntouched) {
     const auto cfg = root / "cfg";
     std::filesystem::create_directories(cfg);
     EventLog log;
-    set_up_cfg_files(log, cfg, settings_with(47474, "tok"), false);
+    set_up_cfg_files(log, cfg, 47474, "tok", false);
     EXPECT_EQ(files_in(cfg), 0u);
     const CfgResult exec = write_exec_cfg(cfg, false);
     EXPECT_EQ(exec.status, CfgStatus::stale);
@@ -141,8 +133,8 @@ TEST(CfgFiles, ReportAndHintsGoToTheLog) {
     const auto root = make_temp_dir("cfg-report-\xe5\xad\x97");
     EventLog log;
     ASSERT_TRUE(log_open(log, root / "logs"));
-    set_up_cfg_files(log, root / "cfg", settings_with(47474, "tok"), true);
-    set_up_cfg_files(log, root / "cfg", settings_with(47474, "tok"), true);
+    set_up_cfg_files(log, root / "cfg", 47474, "tok", true);
+    set_up_cfg_files(log, root / "cfg", 47474, "tok", true);
     std::fflush(log.file);
     const std::string text = read_test_file(log.path);
     std::vector<nlohmann::json> records;

@@ -11,9 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "core/event_log.h"
-#include "core/match_state.h"
 #include "core/text.h"
-#include "gsi/gsi_pass.h"
 #include "tests/support/test_support.h"
 
 #ifdef _WIN32
@@ -264,45 +262,6 @@ TEST(Listener, SlowDripClientIsCutOffAtTheConnectionDeadline) {
     EXPECT_TRUE(cut_off);
     EXPECT_EQ(listener.malformed(), 1u);
     EXPECT_EQ(wait_for_bodies(listener, 1), std::vector<std::string>{R"({"provider":{"name":"game"}})"});
-}
-
-TEST_F(ListenerTest, PayloadsReachTheMatchRecordInOrderOfArrival) {
-    const auto data = source_dir() / path_from_utf8("tests/gsi/data");
-    const std::string warmup = read_test_file(data / path_from_utf8("warmup_mirage.json"));
-    const std::string spectating = read_test_file(data / path_from_utf8("observer_switch.json"));
-    for (const std::string* body : {&warmup, &spectating}) {
-        Client client(listener.port);
-        ASSERT_TRUE(client.send_bytes(post(*body)));
-        EXPECT_EQ(client.read_all(), kGsiReply);
-    }
-    while (listener.requests() < 2) std::this_thread::sleep_for(5ms);
-
-    EventLog log;
-    ASSERT_TRUE(log_open(log, make_temp_dir("gsi-pass")));
-    MatchState match;
-    match.gsi_players[76561190000000001ull].name = "left over from the last match";
-    GsiState last;
-    bool have = false;
-    int started = 0;
-    std::size_t handled = handle_gsi_queue(listener, "Fh3kQ9vT2mXc8LpA", match, last, have, log,
-                                           [&](const GsiDecision& decision) {
-                                               ASSERT_EQ(decision.change, GsiMatchChange::started);
-                                               ++started;
-                                               match = MatchState{};
-                                               match.start_time = decision.start_time;
-                                               match.map = decision.map;
-                                           });
-    EXPECT_EQ(handled, 2u);
-    EXPECT_EQ(started, 1);
-    EXPECT_EQ(match.map, "de_mirage");
-    // The starting payload's player went into the replaced record; the second
-    // payload's three players are in the new one.
-    EXPECT_EQ(match.gsi_players.size(), 3u);
-    EXPECT_EQ(match.gsi_players.count(76561190000000001ull), 0u);
-    EXPECT_EQ(last.round, 5);
-    std::vector<std::string> rest;
-    listener.drain(rest);
-    EXPECT_TRUE(rest.empty());
 }
 
 TEST(Listener, SecondListenerOnTheSamePortFailsAndTheFirstRunsOn) {

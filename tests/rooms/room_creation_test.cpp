@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "core/match_state.h"
 #include "roster/roster_assembly.h"
 
 namespace {
@@ -55,23 +54,23 @@ TEST(RoomPost, ScheduleAndDueTimeAcrossTheTickWrap) {
     EXPECT_EQ(room_retry_delay_ms(4), 60000u);
     EXPECT_EQ(room_retry_delay_ms(5), 0u);
 
-    MatchState match;
-    EXPECT_FALSE(room_post_due(match, 0));  // nothing to post
-    arm_room_post(match, two_players(), 1, 0xFFFFFC00u);
-    EXPECT_EQ(match.attempt, 0);
-    EXPECT_FALSE(match.done);
-    EXPECT_TRUE(room_post_due(match, 0xFFFFFC00u));
-    EXPECT_FALSE(room_post_due(match, 0xFFFFFBFFu));
+    RoomPost room;
+    EXPECT_FALSE(room_post_due(room, 0));  // nothing to post
+    arm_room_post(room, two_players(), 1, 0xFFFFFC00u);
+    EXPECT_EQ(room.attempt, 0);
+    EXPECT_FALSE(room.done);
+    EXPECT_TRUE(room_post_due(room, 0xFFFFFC00u));
+    EXPECT_FALSE(room_post_due(room, 0xFFFFFBFFu));
 
     // Due 2 s after a tick just before the wrap: due right after it, not 49 days later.
-    match.next_try = 0xFFFFFC00u + 2000u;
-    EXPECT_EQ(match.next_try, 0x3D0u);
-    EXPECT_FALSE(room_post_due(match, 0xFFFFFFFFu));
-    EXPECT_FALSE(room_post_due(match, 0x3CFu));
-    EXPECT_TRUE(room_post_due(match, 0x3D0u));
-    EXPECT_TRUE(room_post_due(match, 0x10000u));
-    match.done = true;
-    EXPECT_FALSE(room_post_due(match, 0x10000u));
+    room.next_try = 0xFFFFFC00u + 2000u;
+    EXPECT_EQ(room.next_try, 0x3D0u);
+    EXPECT_FALSE(room_post_due(room, 0xFFFFFFFFu));
+    EXPECT_FALSE(room_post_due(room, 0x3CFu));
+    EXPECT_TRUE(room_post_due(room, 0x3D0u));
+    EXPECT_TRUE(room_post_due(room, 0x10000u));
+    room.done = true;
+    EXPECT_FALSE(room_post_due(room, 0x10000u));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 //   printf '%s' "<joined text>" | sha256sum
 // The same values must come out natively (OpenSSL) and under Wine (CNG).
 #include "roster/room_key.h"
+#include "roster/sha256.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

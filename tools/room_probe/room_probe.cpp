@@ -21,7 +21,6 @@
 
 #include "core/clock.h"
 #include "core/event_log.h"
-#include "core/match_state.h"
 #include "core/text.h"
 #include "rooms/api_client.h"
 #include "rooms/room_creation.h"
@@ -100,13 +99,12 @@ int command_rooms(const std::string& base, const std::filesystem::path& work, st
         return 1;
     }
     const Roster roster = test_roster(76561198000000001ull);
-    MatchState match;
-    match.map = "de_dust2";
-    match.final = true;
-    match.room_key = roster.room_key;
-    match.reservation = roster.reservation;
+    RoomPost room;
+    room.map = "de_dust2";
+    room.key = roster.room_key;
+    room.reservation = roster.reservation;
     simulated_tick = start_tick;
-    arm_room_post(match, roster, roster.players[std::size_t(reporter_index)].steamid, simulated_tick);
+    arm_room_post(room, roster, roster.players[std::size_t(reporter_index)].steamid, simulated_tick);
 
     RoomPostOptions options;
     options.tick = read_simulated_tick;
@@ -114,14 +112,14 @@ int command_rooms(const std::string& base, const std::filesystem::path& work, st
     const std::filesystem::path cfg = with_cfg ? work / "cfg" : std::filesystem::path();
     json offsets = json::array();
     // Two simulated minutes and a half cover the whole schedule.
-    for (int pass = 0; pass < 500 && !match.done; ++pass, simulated_tick += 300) {
-        if (!room_post_due(match, simulated_tick)) continue;
+    for (int pass = 0; pass < 500 && !room.done; ++pass, simulated_tick += 300) {
+        if (!room_post_due(room, simulated_tick)) continue;
         offsets.push_back(std::uint32_t(simulated_tick - start_tick));
-        post_room(log, client, match, cfg, options);
+        post_room(log, client, room, cfg, options);
     }
     api_client_close(client);
-    print_line(json{{"attempt_offsets_ms", offsets}, {"attempt", match.attempt}, {"done", match.done},
-                    {"room_url", match.room_url}, {"room_key", match.room_key}, {"payload", match.payload}});
+    print_line(json{{"attempt_offsets_ms", offsets}, {"attempt", room.attempt}, {"done", room.done},
+                    {"room_url", room.url}, {"room_key", room.key}, {"payload", room.payload}});
     return 0;
 }
 
@@ -140,14 +138,13 @@ int command_bench(const std::string& base, const std::filesystem::path& work, in
     for (int i = 0; i < count; ++i) {
         const Roster roster = test_roster(76561198100000000ull + std::uint64_t(i) * 10);
         const std::int64_t start = monotonic_ns();
-        MatchState match;
-        match.final = true;
-        match.room_key = roster.room_key;
-        match.reservation = roster.reservation;
-        arm_room_post(match, roster, roster.players[0].steamid, tick_now());
-        if (room_post_due(match, tick_now())) post_room(log, client, match, work / "cfg", options);
+        RoomPost room;
+        room.key = roster.room_key;
+        room.reservation = roster.reservation;
+        arm_room_post(room, roster, roster.players[0].steamid, tick_now());
+        if (room_post_due(room, tick_now())) post_room(log, client, room, work / "cfg", options);
         const std::int64_t end = monotonic_ns();
-        if (!match.room_url.empty()) micros.push_back((end - start) / 1000);
+        if (!room.url.empty()) micros.push_back((end - start) / 1000);
     }
     api_client_close(client);
     print_line(json{{"micros", micros}});

@@ -1,6 +1,6 @@
 // No notification area away from Windows: the run keeps its console. The
 // clipboard is reached through wl-copy (Wayland) or xclip (X11).
-#include "core/tray.h"
+#include "agent/tray.h"
 
 #include <cerrno>
 #include <cstdio>

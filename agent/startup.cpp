@@ -5,11 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "agent/options.h"
+#include "agent/run_modes.h"
 #include "core/event_log.h"
 #include "core/files.h"
-#include "core/options.h"
-#include "core/run_modes.h"
 #include "core/text.h"
+#include "steam/coplay_dump.h"
 #include "steam/discovery.h"
 #include "steam/preflight.h"
 
@@ -58,6 +59,6 @@ int run_startup(const AgentOptions& options) {
         log_console(log, "preflight failed, nothing to observe");
         return 1;
     }
-    if (options.coplay_once) return run_coplay_once(options, log);
+    if (options.coplay_once) return run_coplay_once(log);
     return run_main_loop(options, *install, log);
 }

@@ -1,8 +1,14 @@
 // The observing run: start-up of everything that needs the settings, passes
 // every 300 ms until the stop flag is set, then the stop sequence. The loop
 // owns every subsystem's state for the whole run and hands it on by reference.
-#include "core/run_modes.h"
+#include "agent/run_modes.h"
 
+#include "agent/gsi_pass.h"
+#include "agent/match_state.h"
+#include "agent/options.h"
+#include "agent/room_delivery.h"
+#include "agent/settings.h"
+#include "agent/tray.h"
 #include "console/console_commands.h"
 #include "console/console_tail.h"
 #include "console/status_parser.h"
@@ -10,16 +16,10 @@
 #include "core/clock.h"
 #include "core/event_log.h"
 #include "core/files.h"
-#include "core/match_state.h"
-#include "core/options.h"
-#include "core/room_delivery.h"
-#include "core/settings.h"
 #include "core/stop_flag.h"
 #include "core/text.h"
-#include "core/tray.h"
 #include "gsi/cfg_files.h"
 #include "gsi/gsi_listener.h"
-#include "gsi/gsi_pass.h"
 #include "gsi/gsi_payload.h"
 #include "gsi/gsi_types.h"
 #include "rooms/api_client.h"
@@ -54,8 +54,7 @@ struct MainLoop {
     SteamConnection steam;
     bool steam_ready = false;
     SteamLists steam_lists;        // co-play and friend lists with their timers
-    GsiState last_gsi;
-    bool have_gsi_state = false;
+    GsiView gsi;
     MatchState match;
     TrayIcon tray;                    // window null: no tray
     std::string last_tray_link;       // the room link the tray menu was last rebuilt for
@@ -129,7 +128,8 @@ void start_up(MainLoop& loop) {
                   "settings: " + problem);
 
     start_api(loop);
-    set_up_cfg_files(loop.log, loop.install.cfg_dir, loop.settings, loop.options.write_cfg);
+    set_up_cfg_files(loop.log, loop.install.cfg_dir, loop.settings.gsi_port, loop.settings.gsi_token,
+                     loop.options.write_cfg);
     start_listener(loop);
     loop.steam_ready = steam_init(loop.steam, loop.log);
     open_tail(loop);
@@ -143,7 +143,7 @@ void start_up(MainLoop& loop) {
 void request_room(MainLoop& loop, const std::string& line, const RoomCommand& command) {
     loop.match.room_requested = true;
     loop.match.restore_tried = false;
-    const bool have_room = !loop.match.room_url.empty();
+    const bool have_room = !loop.match.room.url.empty();
     log_event(loop.log, "room_requested",
               {{"line", line}, {"how", command.how}, {"link_only", command.link_only},
                {"have_room", have_room}},
@@ -160,23 +160,13 @@ std::string self_persona(const MainLoop& loop) {
     return loop.steam_ready ? steam_self_persona(loop.steam) : std::string();
 }
 
-// A match start or end seen by GSI replaces the whole record.
-void apply_gsi_decision(MainLoop& loop, const GsiDecision& decision) {
-    loop.match = MatchState{};
-    if (decision.change == GsiMatchChange::started) {
-        loop.match.start_time = decision.start_time;
-        loop.match.connect_time_reliable = decision.connect_time_reliable;
-        loop.match.map = decision.map;
-    }
-}
-
 void handle_status_block(MainLoop& loop, StatusBlock block) {
     MatchState& match = loop.match;
     // The server moved on to another match without GSI noticing. A block
     // without a reservation never counts as a change.
-    if (match.final && !match.reservation.empty() && !block.reservation.empty() &&
-        block.reservation != match.reservation) {
-        log_event(loop.log, "match_changed", {{"from", match.reservation}, {"to", block.reservation}},
+    if (match.final && !match.room.reservation.empty() && !block.reservation.empty() &&
+        block.reservation != match.room.reservation) {
+        log_event(loop.log, "match_changed", {{"from", match.room.reservation}, {"to", block.reservation}},
                   "a different match reservation appeared -- rebuilding the roster");
         match = MatchState{};
         match.start_time = unix_now();
@@ -218,14 +208,14 @@ void read_console_log(MainLoop& loop) {
 
 void watch_silence(MainLoop& loop) {
     const std::uint32_t now = tick_now();
-    const bool on_map = loop.have_gsi_state && !loop.last_gsi.map_name.empty();
+    const bool on_map = loop.gsi.have_state && !loop.gsi.last.map_name.empty();
     if (!silence_warning_due(loop.silence, now, on_map))
         return;
     const std::uint32_t seconds = ticks_since(now, loop.silence.last_growth) / 1000;
     log_event(loop.log, "error",
               {{"where", "console_log_silent"}, {"path", path_to_utf8(loop.tail.path)},
                {"seconds", seconds}},
-              "WARNING: GSI says you are on " + loop.last_gsi.map_name +
+              "WARNING: GSI says you are on " + loop.gsi.last.map_name +
                   " but console.log has not grown for 60s.\n"
                   "    CS2 was almost certainly launched without -condebug, so no `status` will be read this session.\n"
                   "    Add to CS2 launch options:  -condebug +exec vantor");
@@ -253,9 +243,7 @@ void run_pass(MainLoop& loop, RoomPassContext& rooms) {
         request_stop();
     }
     // 2. GSI payloads queued since the last pass, oldest first.
-    handle_gsi_queue(loop.listener, loop.settings.gsi_token, loop.match, loop.last_gsi,
-                     loop.have_gsi_state, loop.log,
-                     [&loop](const GsiDecision& decision) { apply_gsi_decision(loop, decision); });
+    handle_gsi_queue(loop.listener, loop.settings.gsi_token, loop.match, loop.gsi, loop.log);
     // 3. New lines of console.log.
     read_console_log(loop);
     // 4. Silence watchdog.

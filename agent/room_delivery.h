@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/tray.h"
+#include "agent/tray.h"
 #include "roster/roster_assembly.h"
 
 struct ApiClient;

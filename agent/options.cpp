@@ -1,5 +1,5 @@
 // The command-line parser and the help text.
-#include "core/options.h"
+#include "agent/options.h"
 
 #include <cstdint>
 #include <string_view>

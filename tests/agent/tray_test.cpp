@@ -1,4 +1,4 @@
-#include "core/tray.h"
+#include "agent/tray.h"
 
 #include <gtest/gtest.h>
 
@@ -86,7 +86,7 @@ protected:
         std::string error;
         if (!tray_create(tray, error)) {
             // Windows need a display; under Wine ctest runs this without one,
-            // tests/core/tray_window_test.py runs it again under xvfb-run.
+            // tests/agent/tray_window_test.py runs it again under xvfb-run.
             if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display: " << error;
             FAIL() << error;
         }

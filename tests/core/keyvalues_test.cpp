@@ -1,4 +1,4 @@
-#include "steam/keyvalues.h"
+#include "core/keyvalues.h"
 
 #include <gtest/gtest.h>
 

@@ -11,9 +11,3 @@ int run_startup(const AgentOptions& options);
 
 // The observing loop; returns 0 once the stop flag ends it.
 int run_main_loop(const AgentOptions& options, const Cs2Install& install, EventLog& log);
-
-// --replay: parse the status blocks of a console.log and print them.
-int run_replay(const AgentOptions& options);
-
-// --coplay-once: dump what Steam knows and exit.
-int run_coplay_once(const AgentOptions& options, EventLog& log);

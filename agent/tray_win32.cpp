@@ -1,4 +1,4 @@
-#include "core/tray.h"
+#include "agent/tray.h"
 
 #include <windows.h>
 #include <shellapi.h>

@@ -8,6 +8,7 @@
 
 #include "console/status_block.h"
 #include "gsi/gsi_types.h"
+#include "rooms/room_creation.h"
 #include "roster/name_matching.h"
 
 struct MatchState {
@@ -18,16 +19,9 @@ struct MatchState {
     MatchReport last_match;               // its name matching
     bool have_status = false;
     bool final = false;                   // roster complete with a room key
-    std::string room_key;
-    std::string reservation;              // of the final roster
-    std::string map;                      // GSI map when the match started
     std::string progress_signature;
     bool key_error_reported = false;
-    std::string payload;                  // request body waiting to be POSTed
-    std::int32_t attempt = 0;             // POST attempts started
-    std::uint32_t next_try = 0;           // tick count of the next attempt
-    bool done = false;                    // no further POST attempt
-    std::string room_url;
+    RoomPost room;                        // key, map, POST and link of the match's room
     bool room_requested = false;          // asked for and not yet handed over
     bool restore_tried = false;           // saved room looked up for this request
 };

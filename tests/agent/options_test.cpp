@@ -1,5 +1,5 @@
 // The command-line parser: every rule of its table, first error wins.
-#include "core/options.h"
+#include "agent/options.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
-#include "core/settings.h"
+#include "agent/settings.h"
 
 #include <filesystem>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "core/options.h"
+#include "agent/options.h"
 #include "gsi/cfg_files.h"
 #include "tests/support/test_support.h"
 

@@ -1,12 +1,12 @@
-#include "core/room_delivery.h"
+#include "agent/room_delivery.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "agent/match_state.h"
 #include "core/event_log.h"
-#include "core/match_state.h"
 #include "rooms/room_persistence.h"
 #include "tests/support/test_support.h"
 
@@ -74,7 +74,7 @@ TEST(RoomDelivery, CompleteButUnconfirmedRosterNeverBecomesFinal) {
     MatchState match;
     settle_roster(out.log, match, roster_of(10, false, kKey), true, 1);
     EXPECT_FALSE(match.final);
-    EXPECT_TRUE(match.payload.empty());
+    EXPECT_TRUE(match.room.payload.empty());
     EXPECT_TRUE(out.events("roster_complete").empty());
 }
 
@@ -90,10 +90,10 @@ TEST(RoomDelivery, MissingKeyIsReportedOnceAndALaterKeyStillFinishes) {
 
     settle_roster(out.log, match, roster_of(10, true, kKey), true, 76561198000000001ULL);
     EXPECT_TRUE(match.final);
-    EXPECT_EQ(match.room_key, kKey);
-    EXPECT_EQ(match.reservation, "8512345");
-    EXPECT_FALSE(match.payload.empty());
-    EXPECT_EQ((std::pair{match.attempt, match.done}), (std::pair{0, false}));
+    EXPECT_EQ(match.room.key, kKey);
+    EXPECT_EQ(match.room.reservation, "8512345");
+    EXPECT_FALSE(match.room.payload.empty());
+    EXPECT_EQ((std::pair{match.room.attempt, match.room.done}), (std::pair{0, false}));
     const auto complete = out.events("roster_complete");
     ASSERT_EQ(complete.size(), 1u);
     EXPECT_EQ(complete[0]["room_key"], kKey);
@@ -106,7 +106,7 @@ TEST(RoomDelivery, WithoutApiTheRosterIsFinalButNothingIsPosted) {
     settle_roster(out.log, match, roster_of(10, true, kKey), false, 76561198000000001ULL);
     const std::string console = testing::internal::GetCapturedStdout();
     EXPECT_TRUE(match.final);
-    EXPECT_TRUE(match.payload.empty());
+    EXPECT_TRUE(match.room.payload.empty());
     EXPECT_NE(console.find("ROSTER COMPLETE  room_key=" + kKey +
                            "  (10 players, validated by status) -- roster is now final for this match"),
               std::string::npos) << console;
@@ -137,7 +137,7 @@ TEST(RoomDelivery, RequestWaitsForAStatusBlockThenRestoresTheSavedRoomOnce) {
 
     match.restore_tried = false;                               // what a new request does
     EXPECT_TRUE(serve_room_request(out.log, match, data));
-    EXPECT_EQ(match.room_url, "https://rooms.example/r/saved");
+    EXPECT_EQ(match.room.url, "https://rooms.example/r/saved");
     EXPECT_FALSE(match.room_requested);
     const auto restored = out.events("room_link_restored");
     ASSERT_EQ(restored.size(), 1u);

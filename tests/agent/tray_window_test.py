@@ -1,5 +1,5 @@
 """The tray's window, menu, console switch and clipboard need a display: under
-Wine this runs the tray unit tests (tests/core/tray_test.cpp) again inside
+Wine this runs the tray unit tests (tests/agent/tray_test.cpp) again inside
 xvfb-run, where every test must run and pass rather than skip. Natively there
 is no tray and the unit tests already ran."""
 

@@ -4,9 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "agent/options.h"
+#include "agent/run_modes.h"
+#include "console/replay.h"
 #include "core/console_setup.h"
-#include "core/options.h"
-#include "core/run_modes.h"
 #include "core/stop_flag.h"
 
 namespace {
@@ -33,7 +34,7 @@ int main(int argc, char** argv) {
         write_text(stdout, help_text() + "\n");
         return 0;
     }
-    const int code = options.replay_path.empty() ? run_startup(options) : run_replay(options);
+    const int code = options.replay_path.empty() ? run_startup(options) : run_replay(options.replay_path);
     std::fflush(stdout);
     mark_run_finished();
     return code;

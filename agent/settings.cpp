@@ -1,7 +1,7 @@
-#include "core/settings.h"
+#include "agent/settings.h"
 
+#include "agent/options.h"
 #include "core/files.h"
-#include "core/options.h"
 #include "core/random.h"
 #include "core/text.h"
 #include "gsi/cfg_files.h"

@@ -1,4 +1,4 @@
-#include "console/console_tail.h"
+#include "console/shared_file.h"
 
 #include "core/text.h"
 

@@ -1,10 +1,10 @@
-#include "core/room_delivery.h"
+#include "agent/room_delivery.h"
 
 #include <optional>
 
+#include "agent/match_state.h"
 #include "core/clock.h"
 #include "core/event_log.h"
-#include "core/match_state.h"
 #include "rooms/api_client.h"
 #include "rooms/room_creation.h"
 #include "rooms/room_persistence.h"
@@ -58,10 +58,10 @@ void settle_roster(EventLog& log, MatchState& match, const Roster& roster, bool 
         }
         return;
     }
-    if (roster.room_key == match.room_key) return;
+    if (roster.room_key == match.room.key) return;
 
-    match.room_key = roster.room_key;
-    match.reservation = roster.reservation;
+    match.room.key = roster.room_key;
+    match.room.reservation = roster.reservation;
     match.final = true;
     log_event(log, "roster_complete", roster_json(roster),
               "ROSTER COMPLETE  room_key=" + roster.room_key + "  (" +
@@ -69,7 +69,7 @@ void settle_roster(EventLog& log, MatchState& match, const Roster& roster, bool 
                   " players, validated by status) -- roster is now final for this match");
     log_console(log, roster_listing_text(roster));
     if (api_ready) {
-        arm_room_post(match, roster, self_steamid, tick_now());
+        arm_room_post(match.room, roster, self_steamid, tick_now());
     } else {
         log_console(log, "    -> would POST /v1/matches {room_key, 10 steamids, reporter=" +
                              std::to_string(self_steamid) + "} -- no API base URL configured");
@@ -85,34 +85,34 @@ void advance_roster(RoomPassContext& context, MatchState& match) {
 }
 
 void post_room_when_due(RoomPassContext& context, MatchState& match) {
-    if (!context.api || !room_post_due(match, tick_now())) return;
+    if (!context.api || !room_post_due(match.room, tick_now())) return;
     RoomPostOptions options;
     options.data_folder = context.data_folder;
-    post_room(context.log, *context.api, match, context.room_cfg_folder, options);
+    post_room(context.log, *context.api, match.room, context.room_cfg_folder, options);
 }
 
 bool serve_room_request(EventLog& log, MatchState& match, const std::filesystem::path& data_folder) {
     if (!match.room_requested) return false;
-    if (match.room_url.empty() && match.have_status && !match.restore_tried) {
+    if (match.room.url.empty() && match.have_status && !match.restore_tried) {
         match.restore_tried = true;
         if (std::optional<std::string> saved =
                 find_saved_room_in(data_folder, match.last_status.reservation)) {
-            match.room_url = *saved;
+            match.room.url = *saved;
             log_event(log, "room_link_restored",
-                      {{"url", match.room_url}, {"reservation", match.last_status.reservation}},
-                      "reusing the room saved for this match: " + match.room_url);
+                      {{"url", match.room.url}, {"reservation", match.last_status.reservation}},
+                      "reusing the room saved for this match: " + match.room.url);
         }
     }
     // Otherwise the request waits for the first pass that has a link.
-    if (match.room_url.empty()) return false;
+    if (match.room.url.empty()) return false;
 
     match.room_requested = false;
     std::uint32_t error = 0;
-    const bool copied = copy_to_clipboard(match.room_url, error);
+    const bool copied = copy_to_clipboard(match.room.url, error);
     if (copied) error = 0;
     log_event(log, "room_delivered",
-              {{"url", match.room_url}, {"clipboard", copied}, {"clipboard_error", error}},
-              "ROOM  " + match.room_url +
+              {{"url", match.room.url}, {"clipboard", copied}, {"clipboard_error", error}},
+              "ROOM  " + match.room.url +
                   (copied ? "  -- copied to the clipboard, paste it anywhere"
                           : "  -- clipboard unavailable (error " + std::to_string(error) +
                                 "), copy it from here"));
@@ -127,8 +127,8 @@ std::vector<TrayRoomItem> tray_room_items(const std::filesystem::path& data_fold
 }
 
 void refresh_tray_menu(RoomPassContext& context, const MatchState& match) {
-    if (match.room_url.empty() || match.room_url == context.last_tray_link) return;
-    context.last_tray_link = match.room_url;
+    if (match.room.url.empty() || match.room.url == context.last_tray_link) return;
+    context.last_tray_link = match.room.url;
     if (context.tray) tray_set_items(*context.tray, tray_room_items(context.data_folder));
 }
 

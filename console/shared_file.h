@@ -1,0 +1,20 @@
+// One shared, read-only open of an existing file: CS2 may write, truncate,
+// delete or recreate console.log while it is open. The platform part of the
+// console tail and the replay.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+struct SharedFile {
+    std::intptr_t handle = -1;
+};
+bool shared_file_open(SharedFile& file, const std::filesystem::path& path);
+bool shared_file_size(SharedFile& file, std::uint64_t& size);
+// Reads up to `count` bytes at `offset` and appends them to `out`; false when
+// seeking or reading fails. A short read is not a failure.
+bool shared_file_read(SharedFile& file, std::uint64_t offset, std::size_t count,
+                      std::string& out);
+void shared_file_close(SharedFile& file);
