@@ -107,7 +107,7 @@ void start_tray(MainLoop& loop) {
                   "tray: " + error + " -- carrying on with the console window");
         return;
     }
-    tray_set_items(loop.tray, tray_room_items(loop.data_folder));
+    tray_set_items(loop.tray, room_menu_items(loop.data_folder));
     const bool hidden = tray_hide_console(loop.tray);
     log_event(loop.log, "tray_ready", {{"console_hidden", hidden}},
               hidden ? "tray: the console is hidden -- right-click the icon for the rooms and to exit"
@@ -217,7 +217,8 @@ void watch_silence(MainLoop& loop) {
                {"seconds", seconds}},
               "WARNING: GSI says you are on " + loop.gsi.last.map_name +
                   " but console.log has not grown for 60s.\n"
-                  "    CS2 was almost certainly launched without -condebug, so no `status` will be read this session.\n"
+                  "    CS2 was almost certainly launched without -condebug, so no `status` will be read"
+                  " this session.\n"
                   "    Add to CS2 launch options:  -condebug +exec vantor");
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "core/port_range.h"
 #include "core/text.h"
 
 namespace {
@@ -70,7 +71,7 @@ AgentOptions parse_options(int argc, const char* const* argv) {
             options.gsi_port = static_cast<std::uint32_t>(port);
             options.gsi_port_given = true;
             // The range check replaces a "needs a value" error: an empty value reads as 0.
-            if (port < 1 || port > 65535) options.error = "--gsi-port must be 1..65535";
+            if (!port_in_range(port)) options.error = "--gsi-port must be 1..65535";
         } else if (arg == "--api-base") {
             take_value(value);
             options.api_base = std::string(value);
@@ -92,7 +93,7 @@ const std::string& help_text() {
         "  --no-write-cfg          check the CS2 cfgs but never write them\n"
         "  --no-tray               keep the console window instead of the tray icon\n"
         "  --console-log <path>    watch this log instead of the one next to CS2\n"
-        "  --gsi-port <n>          GSI listen port (default 47474)\n"
+        "  --gsi-port <n>          GSI listen port (default " + std::to_string(kDefaultGsiPort) + ")\n"
         "  --api-base <url>        API to POST completed rosters to, empty to disable\n"
         "                          (default " + std::string(kDefaultApiBase) + ", saved in agent.json)\n"
         "  --log-dir <dir>         where to write agent-*.jsonl\n"

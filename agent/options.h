@@ -5,12 +5,14 @@
 #include <filesystem>
 #include <string>
 
+#include "agent/settings.h"
+
 struct AgentOptions {
     std::string replay_path;              // as typed; empty: no replay
     bool coplay_once = false;
     bool write_cfg = true;
     std::filesystem::path console_log;    // empty: the one next to CS2
-    std::uint32_t gsi_port = 47474;
+    std::uint32_t gsi_port = kDefaultGsiPort;
     bool gsi_port_given = false;
     std::string api_base;                 // empty: the saved or built-in one
     bool tray = true;
@@ -19,9 +21,6 @@ struct AgentOptions {
     bool help = false;
     std::string error;                    // the first usage error
 };
-
-// The API the agent reports to unless agent.json or --api-base says otherwise.
-inline constexpr const char* kDefaultApiBase = "https://api.vantor.gg";
 
 AgentOptions parse_options(int argc, const char* const* argv);
 const std::string& help_text();

@@ -19,23 +19,6 @@ std::string roster_progress_signature(const Roster& roster) {
     return signature;
 }
 
-RosterInputs roster_inputs_of(const MatchState& match, const std::vector<CoplayEntry>& coplay,
-                              std::uint64_t self_steamid, std::string self_name) {
-    RosterInputs inputs;
-    inputs.coplay = coplay;
-    inputs.gsi_players = match.gsi_players;
-    inputs.self_steamid = self_steamid;
-    inputs.self_name = std::move(self_name);
-    inputs.start_time = match.start_time;
-    inputs.connect_time_reliable = match.connect_time_reliable;
-    inputs.coplay_margin = kCoplayMargin;
-    if (match.have_status) {
-        inputs.status = match.last_status;
-        inputs.report = match.last_match;
-    }
-    return inputs;
-}
-
 void settle_roster(EventLog& log, MatchState& match, const Roster& roster, bool api_ready,
                    std::uint64_t self_steamid) {
     std::string signature = roster_progress_signature(roster);
@@ -76,21 +59,6 @@ void settle_roster(EventLog& log, MatchState& match, const Roster& roster, bool 
     }
 }
 
-void advance_roster(RoomPassContext& context, MatchState& match) {
-    if (match.start_time == 0 || !context.steam || match.final) return;
-    const SteamConnection& steam = *context.steam;
-    const Roster roster = assemble_roster(
-        roster_inputs_of(match, context.coplay, steam.self_steamid, steam_self_persona(steam)));
-    settle_roster(context.log, match, roster, context.api != nullptr, steam.self_steamid);
-}
-
-void post_room_when_due(RoomPassContext& context, MatchState& match) {
-    if (!context.api || !room_post_due(match.room, tick_now())) return;
-    RoomPostOptions options;
-    options.data_folder = context.data_folder;
-    post_room(context.log, *context.api, match.room, context.room_cfg_folder, options);
-}
-
 bool serve_room_request(EventLog& log, MatchState& match, const std::filesystem::path& data_folder) {
     if (!match.room_requested) return false;
     if (match.room.url.empty() && match.have_status && !match.restore_tried) {
@@ -119,18 +87,51 @@ bool serve_room_request(EventLog& log, MatchState& match, const std::filesystem:
     return true;
 }
 
-std::vector<TrayRoomItem> tray_room_items(const std::filesystem::path& data_folder) {
-    std::vector<TrayRoomItem> items;
-    for (RoomMenuItem& item : room_menu_items(data_folder))
-        items.push_back(TrayRoomItem{std::move(item.label), std::move(item.url)});
-    return items;
+namespace {
+
+// The roster inputs of the match record as it stands.
+RosterInputs roster_inputs_of(const MatchState& match, const std::vector<CoplayEntry>& coplay,
+                              std::uint64_t self_steamid, std::string self_name) {
+    RosterInputs inputs;
+    inputs.coplay = coplay;
+    inputs.gsi_players = match.gsi_players;
+    inputs.self_steamid = self_steamid;
+    inputs.self_name = std::move(self_name);
+    inputs.start_time = match.start_time;
+    inputs.connect_time_reliable = match.connect_time_reliable;
+    if (match.have_status) {
+        inputs.status = match.last_status;
+        inputs.report = match.last_match;
+    }
+    return inputs;
 }
 
+// Step 1 (a match is running, Steam is connected, the roster is not final):
+// assemble the roster and settle it.
+void advance_roster(RoomPassContext& context, MatchState& match) {
+    if (match.start_time == 0 || !context.steam || match.final) return;
+    const SteamConnection& steam = *context.steam;
+    const Roster roster = assemble_roster(
+        roster_inputs_of(match, context.coplay, steam.self_steamid, steam_self_persona(steam)));
+    settle_roster(context.log, match, roster, context.api != nullptr, steam.self_steamid);
+}
+
+// Step 2: one POST attempt when one is due.
+void post_room_when_due(RoomPassContext& context, MatchState& match) {
+    if (!context.api || !room_post_due(match.room, tick_now())) return;
+    RoomPostOptions options;
+    options.data_folder = context.data_folder;
+    post_room(context.log, *context.api, match.room, context.room_cfg_folder, options);
+}
+
+// Step 4: a new room link rebuilds the tray menu from the room history.
 void refresh_tray_menu(RoomPassContext& context, const MatchState& match) {
     if (match.room.url.empty() || match.room.url == context.last_tray_link) return;
     context.last_tray_link = match.room.url;
-    if (context.tray) tray_set_items(*context.tray, tray_room_items(context.data_folder));
+    if (context.tray) tray_set_items(*context.tray, room_menu_items(context.data_folder));
 }
+
+}  // namespace
 
 void run_room_steps(RoomPassContext& context, MatchState& match) {
     advance_roster(context, match);

@@ -17,9 +17,6 @@ struct EventLog;
 struct MatchState;
 struct SteamConnection;
 
-// Seconds a co-play entry may predate the start of the match.
-inline constexpr std::int64_t kCoplayMargin = 300;
-
 // What the main loop lends the room steps of one pass.
 struct RoomPassContext {
     EventLog& log;
@@ -32,19 +29,16 @@ struct RoomPassContext {
     std::string& last_tray_link;              // the link the menu was last rebuilt for
 };
 
-// The four steps below, in this order.
+// The room steps of one pass, in this order: assemble the roster and settle
+// it (a match is running, Steam is connected, the roster is not final); one
+// POST attempt when one is due; serve a pending request; rebuild the tray
+// menu when there is a new room link.
 void run_room_steps(RoomPassContext& context, MatchState& match);
 
-// Step 1 (a match is running, Steam is connected, the roster is not final):
-// assemble the roster and settle it.
-void advance_roster(RoomPassContext& context, MatchState& match);
+// --- The steps run_room_steps takes, declared for the tests ---
 
 // "v" or "-" for the validation, then ",<steamid>" per member in roster order.
 std::string roster_progress_signature(const Roster& roster);
-
-// The roster inputs of the match record as it stands.
-RosterInputs roster_inputs_of(const MatchState& match, const std::vector<CoplayEntry>& coplay,
-                              std::uint64_t self_steamid, std::string self_name);
 
 // Logs progress when the roster changed, reports a missing room key once per
 // match, and makes a complete, validated roster with a room key final: armed
@@ -52,15 +46,6 @@ RosterInputs roster_inputs_of(const MatchState& match, const std::vector<CoplayE
 void settle_roster(EventLog& log, MatchState& match, const Roster& roster, bool api_ready,
                    std::uint64_t self_steamid);
 
-// Step 2: one POST attempt when one is due.
-void post_room_when_due(RoomPassContext& context, MatchState& match);
-
-// Step 3: a pending request is answered once a link exists, restoring the room
+// A pending request is answered once a link exists, restoring the room
 // saved for this match first. Whether the link was delivered.
 bool serve_room_request(EventLog& log, MatchState& match, const std::filesystem::path& data_folder);
-
-// The tray menu items of the room history in the data folder, newest first.
-std::vector<TrayRoomItem> tray_room_items(const std::filesystem::path& data_folder);
-
-// Step 4: a new room link rebuilds the tray menu from the room history.
-void refresh_tray_menu(RoomPassContext& context, const MatchState& match);

@@ -1,7 +1,8 @@
 #include "agent/settings.h"
 
-#include "agent/options.h"
 #include "core/files.h"
+#include "core/json_members.h"
+#include "core/port_range.h"
 #include "core/random.h"
 #include "core/text.h"
 #include "gsi/cfg_files.h"
@@ -18,19 +19,19 @@ bool port_from_json(const nlohmann::json& value, std::uint32_t& port) {
         whole = value.get<bool>() ? 1 : 0;
     } else if (value.is_number_unsigned()) {
         std::uint64_t v = value.get<std::uint64_t>();
-        whole = v > 65535 ? 65536 : static_cast<std::int64_t>(v);
+        whole = v > static_cast<std::uint64_t>(kMaxPort) ? kMaxPort + 1 : static_cast<std::int64_t>(v);
     } else if (value.is_number_integer()) {
         whole = value.get<std::int64_t>();
     } else if (value.is_number_float()) {
         double v = value.get<double>();
         // Checked before the cast: a huge value would not fit any integer.
-        if (!(v > -1.0 && v < 65536.0))
+        if (!(v > -1.0 && v < double(kMaxPort + 1)))
             return false;
         whole = static_cast<std::int64_t>(v);
     } else {
         return false;
     }
-    if (whole < 1 || whole > 65535)
+    if (!port_in_range(whole))
         return false;
     port = static_cast<std::uint32_t>(whole);
     return true;
@@ -89,18 +90,16 @@ AgentSettings load_settings(const std::filesystem::path& data_folder,
     if (std::optional<std::string> text = read_whole_file(file)) {
         nlohmann::json doc = nlohmann::json::parse(*text, nullptr, false);
         if (!doc.is_discarded() && doc.is_object()) {
-            auto token = doc.find("gsi_token");
-            if (token != doc.end() && token->is_string()) {
-                const std::string& value = token->get_ref<const std::string&>();
-                if (usable_gsi_token(value))
-                    settings.gsi_token = value;
+            if (const std::optional<std::string> token = json_string(doc, "gsi_token")) {
+                if (usable_gsi_token(*token))
+                    settings.gsi_token = *token;
                 else
                     problems.push_back(
                         "gsi_token in agent.json holds a quote, backslash or control "
                         "character -- making a new one");
             }
-            auto port = doc.find("gsi_port");
-            if (port != doc.end() && !port_from_json(*port, settings.gsi_port)) {
+            const nlohmann::json* port = json_member(doc, "gsi_port");
+            if (port && !port_from_json(*port, settings.gsi_port)) {
                 settings.gsi_port = kDefaultGsiPort;
                 if (port->is_number() || port->is_boolean())
                     port_problem = "gsi_port " + port->dump() +
@@ -110,9 +109,8 @@ AgentSettings load_settings(const std::filesystem::path& data_folder,
                     port_problem = "gsi_port in agent.json is not a number -- using " +
                                    std::to_string(kDefaultGsiPort);
             }
-            auto url = doc.find("api_base_url");
-            if (url != doc.end() && url->is_string())
-                settings.api_base_url = url->get_ref<const std::string&>();
+            if (std::optional<std::string> url = json_string(doc, "api_base_url"))
+                settings.api_base_url = std::move(*url);
         }
     }
 

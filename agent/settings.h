@@ -10,6 +10,9 @@
 
 inline constexpr std::uint32_t kDefaultGsiPort = 47474;
 
+// The API the agent reports to unless agent.json or --api-base says otherwise.
+inline constexpr const char* kDefaultApiBase = "https://api.vantor.gg";
+
 struct AgentSettings {
     std::string gsi_token;
     std::uint32_t gsi_port = kDefaultGsiPort;

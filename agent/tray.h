@@ -11,10 +11,7 @@
 #include <string_view>
 #include <vector>
 
-struct TrayRoomItem {
-    std::wstring label;   // the menu text
-    std::string url;      // the room link, UTF-8
-};
+#include "rooms/room_persistence.h"
 
 // WM_APP + 1: the icon's notifications arrive as this message.
 inline constexpr unsigned kTrayCallbackMessage = 0x8000 + 1;
@@ -28,7 +25,7 @@ struct TrayIcon {
     bool icon_added = false;       // the icon is in the notification area
     bool exit_requested = false;   // Exit was chosen; the main loop reads it after each pump
     bool console_hidden = false;   // the agent hid the console window
-    std::vector<TrayRoomItem> items;   // the rooms of the menu, in menu order
+    std::vector<RoomMenuItem> items;   // the rooms of the menu, in menu order
 };
 
 // Registers the window class, creates the hidden window and adds the icon.
@@ -44,7 +41,7 @@ bool tray_hide_console(TrayIcon& tray);
 void tray_pump();
 
 // The next menu shows these rooms.
-void tray_set_items(TrayIcon& tray, std::vector<TrayRoomItem> items);
+void tray_set_items(TrayIcon& tray, std::vector<RoomMenuItem> items);
 
 // Removes the icon and the window, shows a console the agent hid, drops the items.
 void tray_destroy(TrayIcon& tray);

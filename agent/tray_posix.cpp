@@ -118,7 +118,7 @@ bool tray_hide_console(TrayIcon&) { return false; }
 
 void tray_pump() {}
 
-void tray_set_items(TrayIcon& tray, std::vector<TrayRoomItem> items) {
+void tray_set_items(TrayIcon& tray, std::vector<RoomMenuItem> items) {
     tray.items = std::move(items);
 }
 

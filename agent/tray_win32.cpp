@@ -56,7 +56,7 @@ void show_menu(const TrayIcon& tray, HWND window) {
 
 // The link comes from a remote server: only a plain web link is handed to the
 // shell, never a program path or a file: URL that would run on this machine.
-void open_room(const TrayRoomItem& item) {
+void open_room(const RoomMenuItem& item) {
     if (!room_link_is_safe(item.url)) return;
     const std::wstring url = utf8_to_wide(item.url);
     ShellExecuteW(nullptr, L"open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
@@ -156,7 +156,7 @@ void tray_pump() {
     }
 }
 
-void tray_set_items(TrayIcon& tray, std::vector<TrayRoomItem> items) {
+void tray_set_items(TrayIcon& tray, std::vector<RoomMenuItem> items) {
     tray.items = std::move(items);
 }
 

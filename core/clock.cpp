@@ -14,24 +14,14 @@ static CivilTime civil_from_tm(const std::tm& t) {
     return CivilTime{t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
 }
 
-CivilTime utc_time(std::int64_t unix_seconds) {
-    const auto t = static_cast<std::time_t>(unix_seconds);
+std::optional<CivilTime> utc_time(std::int64_t unix_seconds) {
     std::tm out{};
-#ifdef _WIN32
-    if (gmtime_s(&out, &t) != 0) return {};
-#else
-    if (!gmtime_r(&t, &out)) return {};
-#endif
+    if (!utc_tm(static_cast<std::time_t>(unix_seconds), out)) return std::nullopt;
     return civil_from_tm(out);
 }
 
-CivilTime local_time(std::int64_t unix_seconds) {
-    const auto t = static_cast<std::time_t>(unix_seconds);
+std::optional<CivilTime> local_time(std::int64_t unix_seconds) {
     std::tm out{};
-#ifdef _WIN32
-    if (localtime_s(&out, &t) != 0) return {};
-#else
-    if (!localtime_r(&t, &out)) return {};
-#endif
+    if (!local_tm(static_cast<std::time_t>(unix_seconds), out)) return std::nullopt;
     return civil_from_tm(out);
 }

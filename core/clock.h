@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
+#include <optional>
 
 std::uint32_t tick_now();         // GetTickCount on Windows
 std::int64_t unix_now();          // seconds since 1970, UTC
@@ -23,5 +25,11 @@ struct CivilTime {
     int year = 1970, month = 1, day = 1;
     int hour = 0, minute = 0, second = 0;
 };
-CivilTime utc_time(std::int64_t unix_seconds);
-CivilTime local_time(std::int64_t unix_seconds);
+// None when the system cannot convert the time (far outside its calendar).
+std::optional<CivilTime> utc_time(std::int64_t unix_seconds);
+std::optional<CivilTime> local_time(std::int64_t unix_seconds);
+
+// The platform part of the two above: the C library's thread-safe gmtime
+// and localtime.
+bool utc_tm(std::time_t t, std::tm& out);
+bool local_tm(std::time_t t, std::tm& out);

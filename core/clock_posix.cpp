@@ -21,3 +21,6 @@ void sleep_ms(std::uint32_t ms) {
     timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
     while (nanosleep(&ts, &ts) != 0) {}
 }
+
+bool utc_tm(std::time_t t, std::tm& out) { return gmtime_r(&t, &out) != nullptr; }
+bool local_tm(std::time_t t, std::tm& out) { return localtime_r(&t, &out) != nullptr; }

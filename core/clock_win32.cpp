@@ -21,3 +21,6 @@ std::int64_t monotonic_ns() {
 }
 
 void sleep_ms(std::uint32_t ms) { Sleep(ms); }
+
+bool utc_tm(std::time_t t, std::tm& out) { return gmtime_s(&out, &t) == 0; }
+bool local_tm(std::time_t t, std::tm& out) { return localtime_s(&out, &t) == 0; }

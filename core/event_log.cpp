@@ -23,7 +23,7 @@ static std::string two_digits(int value) {
 bool log_open(EventLog& log, const std::filesystem::path& folder) {
     std::error_code ignored;
     std::filesystem::create_directories(folder, ignored);
-    const CivilTime now = local_time(unix_now());
+    const CivilTime now = local_time(unix_now()).value_or(CivilTime{});
     char name[64];
     std::snprintf(name, sizeof name, "agent-%04d%02d%02d-%02d%02d%02d.jsonl", now.year, now.month,
                   now.day, now.hour, now.minute, now.second);
@@ -41,8 +41,8 @@ nlohmann::json event_record(std::string_view name, const nlohmann::json& data,
     std::int64_t seconds = unix_100ns / 10000000;
     std::int64_t rest = unix_100ns % 10000000;
     if (rest < 0) { rest += 10000000; --seconds; }
-    const CivilTime utc = utc_time(seconds);
-    const CivilTime local = local_time(seconds);
+    const CivilTime utc = utc_time(seconds).value_or(CivilTime{});
+    const CivilTime local = local_time(seconds).value_or(CivilTime{});
     char ts[40];
     std::snprintf(ts, sizeof ts, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.year, utc.month, utc.day,
                   utc.hour, utc.minute, utc.second, static_cast<int>(rest / 10000));

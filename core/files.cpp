@@ -7,21 +7,11 @@ bool is_separator(Char c) {
     return c == Char('\\') || c == Char('/');
 }
 
-// "C:" in front of a Windows path; nothing elsewhere.
-template <typename String>
-std::size_t root_name_length(const String& s) {
-#ifdef _WIN32
-    if (s.size() >= 2 && s[1] == ':') return 2;
-#endif
-    (void)s;
-    return 0;
-}
-
 }  // namespace
 
 std::filesystem::path parent_folder_of(const std::filesystem::path& path) {
     const auto& s = path.native();
-    const std::size_t root = root_name_length(s);
+    const std::size_t root = root_name_length(path);
     std::size_t end = s.size();
     while (end > root && !is_separator(s[end - 1])) --end;   // the last component
     std::size_t kept = end;

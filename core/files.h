@@ -26,6 +26,9 @@ bool write_whole_file(const std::filesystem::path& path, std::string_view bytes)
 // and every separator ('\\' or '/') in front of it dropped, never the root.
 std::filesystem::path parent_folder_of(const std::filesystem::path& path);
 
+// The length of the drive ("C:") in front of a Windows path; 0 elsewhere.
+std::size_t root_name_length(const std::filesystem::path& path);
+
 // Opens a file for appending in binary mode, shared with other readers and
 // writers. Null when it cannot be opened.
 std::FILE* open_for_append(const std::filesystem::path& path);

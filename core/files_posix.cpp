@@ -70,3 +70,5 @@ bool write_whole_file(const std::filesystem::path& path, std::string_view bytes)
 std::FILE* open_for_append(const std::filesystem::path& path) {
     return std::fopen(path.c_str(), "ab");
 }
+
+std::size_t root_name_length(const std::filesystem::path&) { return 0; }

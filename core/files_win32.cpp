@@ -82,3 +82,8 @@ bool write_whole_file(const std::filesystem::path& path, std::string_view bytes)
 std::FILE* open_for_append(const std::filesystem::path& path) {
     return _wfsopen(path.c_str(), L"ab", _SH_DENYNO);
 }
+
+std::size_t root_name_length(const std::filesystem::path& path) {
+    const std::wstring& s = path.native();
+    return s.size() >= 2 && s[1] == L':' ? 2 : 0;
+}

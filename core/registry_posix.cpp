@@ -11,21 +11,9 @@
 
 namespace {
 
-bool same_name(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i];
-        char y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
-
 const KvNode* child_named(const KvNode& node, std::string_view name) {
     for (const auto& child : node.children) {
-        if (same_name(child.key, name)) return &child.node;
+        if (equal_ignoring_ascii_case(child.key, name)) return &child.node;
     }
     return nullptr;
 }
@@ -52,7 +40,7 @@ std::optional<std::string> read_registry_string(std::string_view subkey,
     }
     if (!node) return std::nullopt;
     for (const auto& pair : node->pairs) {
-        if (same_name(pair.first, value_name)) {
+        if (equal_ignoring_ascii_case(pair.first, value_name)) {
             std::string_view value = pair.second;
             std::size_t nul = value.find('\0');
             if (nul != std::string_view::npos) value = value.substr(0, nul);

@@ -2,20 +2,17 @@
 
 #include <cstring>
 
-std::filesystem::path path_from_utf8(std::string_view text) {
-#ifdef _WIN32
-    return std::filesystem::path(utf8_to_wide(text));
-#else
-    return std::filesystem::path(std::string(text));
-#endif
+std::string ascii_lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = ascii_lower(c);
+    return out;
 }
 
-std::string path_to_utf8(const std::filesystem::path& path) {
-#ifdef _WIN32
-    return wide_to_utf8(path.native());
-#else
-    return path.native();
-#endif
+bool equal_ignoring_ascii_case(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (ascii_lower(a[i]) != ascii_lower(b[i])) return false;
+    return true;
 }
 
 static bool is_trim_space(char c) {

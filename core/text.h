@@ -23,6 +23,12 @@ std::string path_to_utf8(const std::filesystem::path& path);
 // from both ends; the view points into the same storage.
 std::string_view trim(std::string_view text);
 
+// A to Z lowered; every other byte, those of multi-byte characters included,
+// kept as it is.
+inline char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+std::string ascii_lower(std::string_view text);
+bool equal_ignoring_ascii_case(std::string_view a, std::string_view b);
+
 // Exact byte comparisons. An empty needle is contained in every text.
 bool contains(std::string_view text, std::string_view needle);
 bool starts_with(std::string_view text, std::string_view prefix);

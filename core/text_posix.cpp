@@ -46,3 +46,9 @@ std::string wide_to_utf8(std::wstring_view text) {
     }
     return out;
 }
+
+std::filesystem::path path_from_utf8(std::string_view text) {
+    return std::filesystem::path(std::string(text));
+}
+
+std::string path_to_utf8(const std::filesystem::path& path) { return path.native(); }

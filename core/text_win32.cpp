@@ -23,3 +23,9 @@ std::string wide_to_utf8(std::wstring_view text) {
     WideCharToMultiByte(CP_UTF8, 0, text.data(), size, out.data(), needed, nullptr, nullptr);
     return out;
 }
+
+std::filesystem::path path_from_utf8(std::string_view text) {
+    return std::filesystem::path(utf8_to_wide(text));
+}
+
+std::string path_to_utf8(const std::filesystem::path& path) { return wide_to_utf8(path.native()); }

@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     inputs.self_name = fuzz_name(in);
     inputs.start_time = in.ConsumeBool() ? 1733519000 : in.ConsumeIntegral<std::int64_t>();
     inputs.connect_time_reliable = in.ConsumeBool();
-    inputs.coplay_margin = in.ConsumeBool() ? 300 : in.ConsumeIntegral<std::int64_t>();
+    inputs.coplay_margin = in.ConsumeBool() ? kCoplayMargin : in.ConsumeIntegral<std::int64_t>();
     if (in.ConsumeBool()) {
         inputs.status = fuzz_status_block(in);
         const std::vector<FriendEntry> friends = fuzz_friends(in);

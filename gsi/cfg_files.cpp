@@ -102,6 +102,9 @@ const char* cfg_status_name(CfgStatus status) {
     return "unknown";
 }
 
+namespace {
+
+// Brings one file up to date, or with write == false only checks it.
 CfgResult write_cfg_file(const std::filesystem::path& cfg_folder, std::string_view name,
                          std::string_view content, bool write) {
     CfgResult result;
@@ -129,16 +132,7 @@ CfgResult write_cfg_file(const std::filesystem::path& cfg_folder, std::string_vi
     return result;
 }
 
-CfgResult write_gsi_cfg(const std::filesystem::path& cfg_folder,
-                        std::uint32_t port, std::string_view token, bool write) {
-    return write_cfg_file(cfg_folder, kGsiCfgName,
-                          gsi_cfg_text(port, token), write);
-}
-
-CfgResult write_exec_cfg(const std::filesystem::path& cfg_folder, bool write) {
-    return write_cfg_file(cfg_folder, kExecCfgName, exec_cfg_text(), write);
-}
-
+// The `cfg` event for one file, with `label` "gsi" or "exec".
 void report_cfg(EventLog& log, std::string_view label, const CfgResult& result) {
     const char* state = cfg_status_name(result.status);
     nlohmann::json data = {{"file", std::string(label)},
@@ -147,6 +141,18 @@ void report_cfg(EventLog& log, std::string_view label, const CfgResult& result) 
                            {"detail", result.detail}};
     log_event(log, "cfg", data,
               std::string(label) + ": " + state + " (" + result.detail + ")");
+}
+
+}  // namespace
+
+CfgResult write_gsi_cfg(const std::filesystem::path& cfg_folder,
+                        std::uint32_t port, std::string_view token, bool write) {
+    return write_cfg_file(cfg_folder, kGsiCfgName,
+                          gsi_cfg_text(port, token), write);
+}
+
+CfgResult write_exec_cfg(const std::filesystem::path& cfg_folder, bool write) {
+    return write_cfg_file(cfg_folder, kExecCfgName, exec_cfg_text(), write);
 }
 
 void set_up_cfg_files(EventLog& log, const std::filesystem::path& cfg_folder,

@@ -30,14 +30,9 @@ const char* cfg_status_name(CfgStatus status);
 
 // Brings one file up to date, or with write == false only checks it. An
 // existing copy that differs only in carriage returns counts as up to date.
-CfgResult write_cfg_file(const std::filesystem::path& cfg_folder, std::string_view name,
-                         std::string_view content, bool write);
 CfgResult write_gsi_cfg(const std::filesystem::path& cfg_folder, std::uint32_t port,
                         std::string_view token, bool write);
 CfgResult write_exec_cfg(const std::filesystem::path& cfg_folder, bool write);
-
-// The `cfg` event for one file, with `label` "gsi" or "exec".
-void report_cfg(EventLog& log, std::string_view label, const CfgResult& result);
 
 // Start-up: both files, their events and the hint lines for what was written.
 void set_up_cfg_files(EventLog& log, const std::filesystem::path& cfg_folder, std::uint32_t port,

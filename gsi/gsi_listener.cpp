@@ -3,9 +3,12 @@
 // themselves are in the _win32 / _posix twins behind gsi/gsi_socket.h.
 #include "gsi/gsi_listener.h"
 
+#include "core/text.h"
+
 #include <algorithm>
 #include <chrono>
 
+#include "core/port_range.h"
 #include "gsi/gsi_socket.h"
 
 std::size_t gsi_find_head_end(std::string_view request, std::size_t from) {
@@ -16,10 +19,7 @@ std::size_t gsi_find_head_end(std::string_view request, std::size_t from) {
 std::optional<std::size_t> gsi_content_length(std::string_view head) {
     constexpr std::string_view kName = "content-length:";
     if (head.size() < kName.size()) return std::nullopt;
-    std::string lower(head);
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
+    const std::string lower = ascii_lower(head);
     std::size_t at = lower.find(kName);
     if (at == std::string::npos) return std::nullopt;
     at += kName.size();
@@ -128,7 +128,7 @@ bool GsiListener::start(std::uint32_t wanted_port, std::string& error) {
         stop();
         return false;
     }
-    if (wanted_port > 65535 || !net_bind_loopback(s, static_cast<std::uint16_t>(wanted_port))) {
+    if (wanted_port > kMaxPort || !net_bind_loopback(s, static_cast<std::uint16_t>(wanted_port))) {
         error = "cannot bind 127.0.0.1:" + std::to_string(wanted_port) + " (already in use?)";
         net_close_listener(s);
         stop();

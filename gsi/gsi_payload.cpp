@@ -6,39 +6,26 @@
 
 #include "core/clock.h"
 #include "core/event_log.h"
+#include "core/json_members.h"
 
 using nlohmann::json;
 
 namespace {
 
-const json* member(const json& object, const char* key) {
-    if (!object.is_object()) return nullptr;
-    auto found = object.find(key);
-    return found == object.end() ? nullptr : &*found;
-}
-
 void take_string(const json& section, const char* key, std::string& into) {
-    const json* value = member(section, key);
-    if (value && value->is_string()) into = value->get_ref<const std::string&>();
+    if (std::optional<std::string> value = json_string(section, key)) into = std::move(*value);
 }
 
-// A JSON integer (signed or unsigned, never a floating-point number) that
-// fits the field; anything else leaves the default.
+// A JSON integer that fits the field; anything else leaves the default.
 template <typename Int>
 void take_integer(const json& section, const char* key, Int& into) {
-    const json* value = member(section, key);
-    if (!value || !value->is_number_integer()) return;
-    if (value->is_number_unsigned()) {
-        auto v = value->get<std::uint64_t>();
-        if (v <= static_cast<std::uint64_t>(std::numeric_limits<Int>::max())) into = static_cast<Int>(v);
-        return;
-    }
-    auto v = value->get<std::int64_t>();
-    if (v >= std::numeric_limits<Int>::min() && v <= std::numeric_limits<Int>::max()) into = static_cast<Int>(v);
+    const std::optional<std::int64_t> v = json_int64(section, key);
+    if (v && *v >= std::numeric_limits<Int>::min() && *v <= std::numeric_limits<Int>::max())
+        into = static_cast<Int>(*v);
 }
 
 void read_player(const json& object, const char* block, std::vector<GsiPlayerSeen>& out) {
-    const json* steamid = member(object, "steamid");
+    const json* steamid = json_member(object, "steamid");
     if (!steamid || !steamid->is_string()) return;
     GsiPlayerSeen seen;
     seen.steamid = gsi_steamid_of(steamid->get_ref<const std::string&>());
@@ -69,9 +56,9 @@ void log_player_new(EventLog& log, const GsiPlayers& players, std::uint64_t stea
 // The received token: auth.token when auth is an object holding it. A token
 // that is not a string can never match; it yields nothing.
 std::optional<std::string> received_token(const json& payload) {
-    const json* auth = member(payload, "auth");
+    const json* auth = json_member(payload, "auth");
     if (!auth || !auth->is_object()) return std::string();
-    const json* token = member(*auth, "token");
+    const json* token = json_member(*auth, "token");
     if (!token) return std::string();
     if (!token->is_string()) return std::nullopt;
     return token->get<std::string>();
@@ -118,11 +105,11 @@ int json_nesting_depth(std::string_view text, int limit) {
 
 std::vector<GsiPlayerSeen> gsi_players_of(const json& payload) {
     std::vector<GsiPlayerSeen> out;
-    if (const json* player = member(payload, "player")) read_player(*player, "player", out);
+    if (const json* player = json_member(payload, "player")) read_player(*player, "player", out);
     for (const char* section : {"previously", "added"}) {
-        const json* part = member(payload, section);
+        const json* part = json_member(payload, section);
         if (!part) continue;
-        if (const json* player = member(*part, "player")) read_player(*player, section, out);
+        if (const json* player = json_member(*part, "player")) read_player(*player, section, out);
     }
     return out;
 }
@@ -140,10 +127,10 @@ bool merge_gsi_player(GsiPlayers& players, const GsiPlayerSeen& seen) {
 GsiState gsi_state_of(const json& payload) {
     GsiState state;
     static const json kNone;
-    const json* map = member(payload, "map");
-    const json* round = member(payload, "round");
-    const json* player = member(payload, "player");
-    const json* provider = member(payload, "provider");
+    const json* map = json_member(payload, "map");
+    const json* round = json_member(payload, "round");
+    const json* player = json_member(payload, "player");
+    const json* provider = json_member(payload, "provider");
     const json& m = map ? *map : kNone;
     take_string(m, "name", state.map_name);
     take_string(m, "mode", state.map_mode);

@@ -1,6 +1,7 @@
 // The portable half of the API client: splitting and checking the base URL.
 #include "rooms/api_client.h"
 
+#include "core/port_range.h"
 #include "core/text.h"
 
 namespace {
@@ -37,18 +38,11 @@ bool parse_port(std::string_view text, std::uint16_t& port) {
     unsigned value = 0;
     for (char c : text) {
         if (!is_digit(c)) return false;
-        value = value * 10 + unsigned(c - '0');
+        value = value * 10 + static_cast<unsigned>(c - '0');
     }
-    if (value == 0 || value > 65535) return false;
-    port = std::uint16_t(value);
+    if (!port_in_range(value)) return false;
+    port = static_cast<std::uint16_t>(value);
     return true;
-}
-
-std::string lower_ascii(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    return out;
 }
 
 }  // namespace
@@ -106,7 +100,7 @@ bool api_client_init(ApiClient& client, std::string_view base_url, std::string& 
         error = "not a valid URL: " + std::string(base_url);
         return false;
     }
-    const std::string scheme = lower_ascii(parts.scheme);
+    const std::string scheme = ascii_lower(parts.scheme);
     if (scheme != "http" && scheme != "https") {
         error = "the API base URL must be http or https: " + std::string(base_url);
         return false;
@@ -118,7 +112,7 @@ bool api_client_init(ApiClient& client, std::string_view base_url, std::string& 
 
     client.secure = scheme == "https";
     client.host = utf8_to_wide(parts.host);
-    client.port = parts.port != 0 ? parts.port : std::uint16_t(client.secure ? 443 : 80);
+    client.port = parts.port != 0 ? parts.port : static_cast<std::uint16_t>(client.secure ? 443 : 80);
     std::string_view path = parts.path;
     while (!path.empty() && path.back() == '/') path.remove_suffix(1);
     client.base_path = utf8_to_wide(path);

@@ -16,11 +16,11 @@ struct ApiClient {
 };
 
 // Every request names itself with this, and gives up a phase after these times.
-inline constexpr const char* api_user_agent = "vantor-agent/0.1";
-inline constexpr int api_resolve_timeout_ms = 5000;
-inline constexpr int api_connect_timeout_ms = 5000;
-inline constexpr int api_send_timeout_ms = 5000;
-inline constexpr int api_receive_timeout_ms = 5000;
+inline constexpr const char* kApiUserAgent = "vantor-agent/0.1";
+inline constexpr int kApiResolveTimeoutMs = 5000;
+inline constexpr int kApiConnectTimeoutMs = 5000;
+inline constexpr int kApiSendTimeoutMs = 5000;
+inline constexpr int kApiReceiveTimeoutMs = 5000;
 
 // The pieces of a base URL as the client uses them. The scheme is kept as
 // written; the port is 0 when the URL names none.

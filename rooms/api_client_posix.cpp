@@ -50,7 +50,7 @@ int watch_idle(void* user, curl_off_t, curl_off_t received, curl_off_t to_send, 
         watch.since_ns = now;
         return 0;
     }
-    const std::int64_t limit_ms = sent < to_send ? api_send_timeout_ms : api_receive_timeout_ms;
+    const std::int64_t limit_ms = sent < to_send ? kApiSendTimeoutMs : kApiReceiveTimeoutMs;
     if ((now - watch.since_ns) / 1000000 < limit_ms) return 0;
     watch.timed_out = true;
     return 1;
@@ -82,10 +82,10 @@ bool api_session_open(ApiClient& client, std::string& error) {
     // WinHTTP has separate resolve and connect limits; curl's connect limit
     // covers both. The send and receive limits are idle times, kept by
     // watch_idle; the overall limit is the sum of all four.
-    curl_easy_setopt(session, CURLOPT_USERAGENT, api_user_agent);
-    curl_easy_setopt(session, CURLOPT_CONNECTTIMEOUT_MS, long(api_resolve_timeout_ms + api_connect_timeout_ms));
-    curl_easy_setopt(session, CURLOPT_TIMEOUT_MS, long(api_resolve_timeout_ms + api_connect_timeout_ms +
-                                                       api_send_timeout_ms + api_receive_timeout_ms));
+    curl_easy_setopt(session, CURLOPT_USERAGENT, kApiUserAgent);
+    curl_easy_setopt(session, CURLOPT_CONNECTTIMEOUT_MS, long(kApiResolveTimeoutMs + kApiConnectTimeoutMs));
+    curl_easy_setopt(session, CURLOPT_TIMEOUT_MS, long(kApiResolveTimeoutMs + kApiConnectTimeoutMs +
+                                                       kApiSendTimeoutMs + kApiReceiveTimeoutMs));
     curl_easy_setopt(session, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(session, CURLOPT_PROTOCOLS_STR, "http,https");
     // Redirects are followed as WinHTTP does by default: at most ten, never
@@ -124,7 +124,8 @@ bool api_post(const ApiClient& client, std::string_view path, std::string_view b
     bool ok = false;
     CURLcode code = curl_easy_setopt(request, CURLOPT_URL, url.c_str());
     if (code == CURLE_OK) code = curl_easy_setopt(request, CURLOPT_HTTPHEADER, headers);
-    if (code == CURLE_OK) code = curl_easy_setopt(request, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(body.size()));
+    if (code == CURLE_OK)
+        code = curl_easy_setopt(request, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
     if (code == CURLE_OK) code = curl_easy_setopt(request, CURLOPT_POSTFIELDS, body.data());
     if (code == CURLE_OK) code = curl_easy_setopt(request, CURLOPT_WRITEFUNCTION, append_body);
     if (code == CURLE_OK) code = curl_easy_setopt(request, CURLOPT_WRITEDATA, &response);
@@ -141,7 +142,7 @@ bool api_post(const ApiClient& client, std::string_view path, std::string_view b
         // The status stays known when the exchange broke off after the headers.
         long http_code = 0;
         if (curl_easy_getinfo(request, CURLINFO_RESPONSE_CODE, &http_code) == CURLE_OK && http_code > 0)
-            status = std::uint32_t(http_code);
+            status = static_cast<std::uint32_t>(http_code);
         if (code != CURLE_OK)
             error = call_failed("curl_easy_perform", code);
         else

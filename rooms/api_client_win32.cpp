@@ -33,7 +33,7 @@ bool complete_body(HINTERNET request, const std::string& body, std::string& erro
 }  // namespace
 
 bool api_session_open(ApiClient& client, std::string& error) {
-    const std::wstring agent = utf8_to_wide(api_user_agent);
+    const std::wstring agent = utf8_to_wide(kApiUserAgent);
     HINTERNET session = WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
                                     WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
     if (!session) {
@@ -41,8 +41,8 @@ bool api_session_open(ApiClient& client, std::string& error) {
         return false;
     }
     // Not checked: the defaults are usable if the system refuses these.
-    WinHttpSetTimeouts(session, api_resolve_timeout_ms, api_connect_timeout_ms, api_send_timeout_ms,
-                       api_receive_timeout_ms);
+    WinHttpSetTimeouts(session, kApiResolveTimeoutMs, kApiConnectTimeoutMs, kApiSendTimeoutMs,
+                       kApiReceiveTimeoutMs);
     client.session = session;
     return true;
 }
@@ -76,7 +76,7 @@ bool api_post(const ApiClient& client, std::string_view path, std::string_view b
         // Waiting for the status line and headers has its own limit (90 s by
         // default); the receive time-out bounds it too, so no phase of a POST
         // blocks the main loop for longer than the session's time-outs.
-        DWORD response_timeout = api_receive_timeout_ms;
+        DWORD response_timeout = kApiReceiveTimeoutMs;
         WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_timeout,
                          sizeof(response_timeout));
         const DWORD length = static_cast<DWORD>(body.size());

@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/event_log.h"
+#include "core/json_members.h"
 #include "rooms/api_client.h"
 #include "rooms/room_persistence.h"
 #include "roster/roster_assembly.h"
@@ -25,9 +26,8 @@ PostOutcome classify(bool exchanged, std::uint32_t status) {
 RoomAnswer read_room_answer(std::string_view body) {
     RoomAnswer read;
     const json answer = json::parse(body, nullptr, false);
-    if (!answer.is_object()) return read;
-    if (const auto it = answer.find("url"); it != answer.end() && it->is_string()) read.url = it->get<std::string>();
-    if (const auto it = answer.find("created"); it != answer.end() && it->is_boolean()) read.created = it->get<bool>();
+    read.url = json_string(answer, "url").value_or("");
+    read.created = json_bool(answer, "created").value_or(false);
     return read;
 }
 
@@ -94,7 +94,8 @@ void post_room(EventLog& log, const ApiClient& client, RoomPost& room,
             log_event(log, "room_post_failed",
                       json{{"room_key", room.key}, {"status", status}, {"detail", detail},
                            {"attempt", n}, {"retry_in_ms", delay}},
-                      "room POST failed (" + failure + "), retrying in " + std::to_string(delay / 1000) + "s");
+                      "room POST failed (" + failure + "), retrying in " + std::to_string(delay / 1000) +
+                          "s");
             return;
         }
         room.done = true;

@@ -1,13 +1,14 @@
 #include "rooms/room_persistence.h"
 
 #include <cstdint>
-#include <ctime>
+#include <cstdio>
 
 #include <nlohmann/json.hpp>
 
 #include "core/clock.h"
 #include "core/event_log.h"
 #include "core/files.h"
+#include "core/json_members.h"
 #include "core/text.h"
 #include "rooms/room_link.h"
 
@@ -29,25 +30,17 @@ json parse_quietly(const std::optional<std::string>& text) {
 // A member that is missing reads as the default; one of the wrong type makes
 // the whole object unreadable (false).
 bool read_string(const json& object, const char* key, std::string& out) {
-    const auto it = object.find(key);
-    if (it == object.end()) return true;
-    if (!it->is_string()) return false;
-    out = it->get<std::string>();
-    return true;
+    if (!json_member(object, key)) return true;
+    const std::optional<std::string> value = json_string(object, key);
+    if (value) out = *value;
+    return value.has_value();
 }
 
 bool read_int64(const json& object, const char* key, std::int64_t& out) {
-    const auto it = object.find(key);
-    if (it == object.end()) return true;
-    if (it->is_number_unsigned()) {
-        const auto value = it->get<std::uint64_t>();
-        if (value > std::uint64_t(INT64_MAX)) return false;
-        out = std::int64_t(value);
-        return true;
-    }
-    if (!it->is_number_integer()) return false;
-    out = it->get<std::int64_t>();
-    return true;
+    if (!json_member(object, key)) return true;
+    const std::optional<std::int64_t> value = json_int64(object, key);
+    if (value) out = *value;
+    return value.has_value();
 }
 
 json entry_json(const RoomHistoryEntry& entry) {
@@ -127,15 +120,12 @@ bool add_room_to_history(const std::filesystem::path& folder, const RoomHistoryE
 
 std::wstring room_menu_label(const RoomHistoryEntry& entry) {
     std::string label;
-    const auto t = static_cast<std::time_t>(entry.created_at);
-    std::tm local{};
-#ifdef _WIN32
-    const bool converted = localtime_s(&local, &t) == 0;
-#else
-    const bool converted = localtime_r(&t, &local) != nullptr;
-#endif
-    char text[32];
-    if (converted && std::strftime(text, sizeof text, "%d.%m %H:%M", &local) > 0) label = text;
+    if (const std::optional<CivilTime> local = local_time(entry.created_at)) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%02d.%02d %02d:%02d", local->day, local->month, local->hour,
+                      local->minute);
+        label = text;
+    }
     if (!entry.map.empty()) {
         if (!label.empty()) label += "   ";
         label += entry.map;
@@ -169,8 +159,8 @@ void write_room_cfg(EventLog& log, const std::filesystem::path& cfg_folder, std:
     // The game runs this file: a link from the server that could break out of
     // the echo line is not written at all (it is still handed over elsewhere).
     if (const std::string problem = room_link_problem(url); !problem.empty()) {
-        log_event(log, "error", json{{"where", "room_cfg"}, {"detail", problem + ", so " + path_to_utf8(path) +
-                                                                           " was not written"}},
+        const std::string detail = problem + ", so " + path_to_utf8(path) + " was not written";
+        log_event(log, "error", json{{"where", "room_cfg"}, {"detail", detail}},
                   "room cfg not written: " + problem);
         return;
     }

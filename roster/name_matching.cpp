@@ -7,24 +7,11 @@
 
 #include "core/event_log.h"
 #include "core/text.h"
+#include "steam/cs2_app.h"
 
 namespace {
 
-constexpr std::uint32_t kCs2AppId = 730;
 constexpr MatchTier kTiers[] = {MatchTier::exact, MatchTier::trimmed, MatchTier::casefold};
-
-char fold_ascii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// Only A to Z are folded; bytes of multi-byte characters never are.
-bool equal_folded(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (fold_ascii(a[i]) != fold_ascii(b[i])) return false;
-    }
-    return true;
-}
 
 // The tiers nest: names equal at one tier are equal at every looser one. So
 // one walk of the pool per pass finds, for every tier at once, how many
@@ -44,7 +31,7 @@ int tightest_tier(std::string_view status, std::string_view trimmed_status, std:
     if (name.size() < trimmed_status.size()) return -1;   // trimming only shortens
     const std::string_view trimmed_name = trim(name);
     if (trimmed_name.size() != trimmed_status.size()) return -1;   // the usual case, and cheap
-    if (!equal_folded(trimmed_status, trimmed_name)) return -1;
+    if (!equal_ignoring_ascii_case(trimmed_status, trimmed_name)) return -1;
     if (status == name) return 0;
     return trimmed_status == trimmed_name ? 1 : 2;
 }
@@ -187,7 +174,7 @@ bool names_equal_at_tier(std::string_view a, std::string_view b, MatchTier tier)
     switch (tier) {
     case MatchTier::exact: return a == b;
     case MatchTier::trimmed: return trim(a) == trim(b);
-    case MatchTier::casefold: return equal_folded(trim(a), trim(b));
+    case MatchTier::casefold: return equal_ignoring_ascii_case(trim(a), trim(b));
     case MatchTier::none: break;
     }
     return false;

@@ -8,10 +8,10 @@
 
 #include "core/text.h"
 #include "roster/room_key.h"
+#include "steam/cs2_app.h"
 
 namespace {
 
-constexpr std::uint32_t kCs2AppId = 730;
 
 constexpr const char* kNoCandidate = "no candidate";
 constexpr const char* kAmbiguous = "several candidates share this name";

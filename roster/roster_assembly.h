@@ -18,6 +18,9 @@
 // Ten is the fixed size of a match roster.
 inline constexpr std::size_t kRosterSize = 10;
 
+// Seconds a co-play entry may predate the start of the match.
+inline constexpr std::int64_t kCoplayMargin = 300;
+
 // Filled by the main loop from its match record on every call.
 struct RosterInputs {
     std::vector<CoplayEntry> coplay;
@@ -26,7 +29,7 @@ struct RosterInputs {
     std::string self_name;
     std::int64_t start_time = 0;          // unix seconds; below 1: unknown
     bool connect_time_reliable = false;   // the match was seen from its start
-    std::int64_t coplay_margin = 300;     // seconds a co-play entry may predate the start
+    std::int64_t coplay_margin = kCoplayMargin;
     std::optional<StatusBlock> status;    // last status block of the match
     std::optional<MatchReport> report;    // its matches; present exactly when status is
 };

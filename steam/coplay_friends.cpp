@@ -8,6 +8,7 @@
 #include "steam/steam_client.h"
 #include "steam/steam_interfaces.h"
 #include "steam/steamid.h"
+#include "steam/cs2_app.h"
 
 namespace {
 

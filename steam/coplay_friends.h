@@ -14,7 +14,6 @@
 struct EventLog;
 struct SteamConnection;
 
-inline constexpr std::uint32_t kCs2AppId = 730;
 inline constexpr std::uint32_t kCoplayTickMs = 5000;
 inline constexpr std::uint32_t kFriendTickMs = 30000;
 

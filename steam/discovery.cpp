@@ -7,6 +7,8 @@
 #include "core/keyvalues.h"
 #include "core/registry.h"
 #include "core/text.h"
+#include "steam/cs2_app.h"
+#include "steam/steam_registry.h"
 
 namespace fs = std::filesystem;
 
@@ -27,7 +29,7 @@ bool is_folder(const fs::path& path) {
 }  // namespace
 
 std::optional<fs::path> find_steam_root() {
-    auto value = read_registry_string("Software\\Valve\\Steam", "SteamPath");
+    auto value = read_registry_string(kSteamKey, "SteamPath");
     if (!value) return std::nullopt;
     fs::path root = path_from_utf8(*value);
     if (root.empty() || !path_exists(root)) return std::nullopt;

@@ -8,7 +8,6 @@
 
 #include "steam/cs2_install.h"
 
-inline constexpr std::uint32_t kCs2AppId = 730;
 
 // SteamPath under HKCU\Software\Valve\Steam, unchanged, when it exists on disk.
 std::optional<std::filesystem::path> find_steam_root();

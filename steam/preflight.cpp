@@ -6,6 +6,7 @@
 #include "core/files.h"
 #include "core/registry.h"
 #include "core/text.h"
+#include "steam/steam_registry.h"
 
 namespace fs = std::filesystem;
 
@@ -15,7 +16,7 @@ namespace {
 constexpr std::int64_t kFreshLogSeconds = 300;
 
 PreflightCheck steam_client_check() {
-    auto dll = read_registry_string("Software\\Valve\\Steam\\ActiveProcess", "SteamClientDll64");
+    auto dll = read_registry_string(kSteamActiveProcessKey, "SteamClientDll64");
     if (!dll) return {"steam client", false, "SteamClientDll64 missing -- is Steam running?"};
     return {"steam client", true, *dll};
 }

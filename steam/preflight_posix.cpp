@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "core/files.h"
+#include "core/port_range.h"
 #include "core/text.h"
 
 namespace fs = std::filesystem;
@@ -31,7 +32,7 @@ bool is_cs2_running() {
 }
 
 bool gsi_port_free(int port) {
-    if (port < 0 || port > 65535) return false;
+    if (port < 0 || port > kMaxPort) return false;
     int sock = ::socket(AF_INET, SOCK_STREAM, 0);
     if (sock < 0) return false;
     sockaddr_in address{};

@@ -1,5 +1,6 @@
 // Process list and port probe of the start-up checks, Windows side.
 #include "steam/preflight.h"
+#include "core/port_range.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -23,7 +24,7 @@ bool is_cs2_running() {
 }
 
 bool gsi_port_free(int port) {
-    if (port < 0 || port > 65535) return false;
+    if (port < 0 || port > kMaxPort) return false;
     WSADATA wsa{};
     if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) return false;
     bool free_port = false;

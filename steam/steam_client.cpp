@@ -4,10 +4,9 @@
 
 #include "core/event_log.h"
 #include "steam/steam_interfaces.h"
+#include "steam/steam_registry.h"
 
 namespace {
-
-const char* const kActiveProcessKey = "Software\\Valve\\Steam\\ActiveProcess";
 
 // Releases and reports: every failing step after the load ends here.
 bool fail(SteamConnection& connection, std::string& error_text, std::string text) {
@@ -25,7 +24,7 @@ bool steam_connect(SteamConnection& connection, std::string& error_text) {
 
     const std::optional<std::string> path = steam_client_library_path();
     if (!path) {
-        error_text = std::string("HKCU\\") + kActiveProcessKey +
+        error_text = std::string("HKCU\\") + kSteamActiveProcessKey +
                      "\\SteamClientDll64 is missing -- Steam is not running";
         return false;
     }

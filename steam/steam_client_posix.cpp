@@ -12,9 +12,10 @@
 #include "core/files.h"
 #include "core/registry.h"
 #include "core/text.h"
+#include "steam/steam_registry.h"
 
 std::optional<std::string> steam_client_library_path() {
-    auto value = read_registry_string("Software\\Valve\\Steam\\ActiveProcess", "SteamClientDll64");
+    auto value = read_registry_string(kSteamActiveProcessKey, "SteamClientDll64");
     if (value) return value;
     const char* home = std::getenv("HOME");
     if (home == nullptr || *home == '\0') return std::nullopt;

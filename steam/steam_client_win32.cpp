@@ -7,9 +7,10 @@
 #include "core/files.h"
 #include "core/registry.h"
 #include "core/text.h"
+#include "steam/steam_registry.h"
 
 std::optional<std::string> steam_client_library_path() {
-    return read_registry_string("Software\\Valve\\Steam\\ActiveProcess", "SteamClientDll64");
+    return read_registry_string(kSteamActiveProcessKey, "SteamClientDll64");
 }
 
 void* steam_library_load(const std::string& path, std::string& error_text) {

@@ -14,77 +14,36 @@
 // bool results are read as one byte: only AL is defined by either compiler.
 #include "steam/steam_interfaces.h"
 
-namespace {
-
-template <typename Fn>
-Fn slot(void* iface, int position) {
-    void** table = *static_cast<void***>(iface);
-    return reinterpret_cast<Fn>(table[position]);
-}
-
-#ifdef _WIN32
-std::uint64_t call_id_slot(void* iface, int position) {
-    using Fn = std::uint64_t* (*)(void*, std::uint64_t*);
-    std::uint64_t id = 0;
-    slot<Fn>(iface, position)(iface, &id);
-    return id;
-}
-std::uint64_t call_id_slot(void* iface, int position, int a) {
-    using Fn = std::uint64_t* (*)(void*, std::uint64_t*, int);
-    std::uint64_t id = 0;
-    slot<Fn>(iface, position)(iface, &id, a);
-    return id;
-}
-std::uint64_t call_id_slot(void* iface, int position, int a, int b) {
-    using Fn = std::uint64_t* (*)(void*, std::uint64_t*, int, int);
-    std::uint64_t id = 0;
-    slot<Fn>(iface, position)(iface, &id, a, b);
-    return id;
-}
-#else
-std::uint64_t call_id_slot(void* iface, int position) {
-    return slot<std::uint64_t (*)(void*)>(iface, position)(iface);
-}
-std::uint64_t call_id_slot(void* iface, int position, int a) {
-    return slot<std::uint64_t (*)(void*, int)>(iface, position)(iface, a);
-}
-std::uint64_t call_id_slot(void* iface, int position, int a, int b) {
-    return slot<std::uint64_t (*)(void*, int, int)>(iface, position)(iface, a, b);
-}
-#endif
-
-}  // namespace
-
 std::uint32_t client_create_steam_pipe(void* client) {
-    auto fn = slot<std::int32_t (*)(void*)>(client, kClientCreateSteamPipe);
+    auto fn = interface_slot<std::int32_t (*)(void*)>(client, kClientCreateSteamPipe);
     return static_cast<std::uint32_t>(fn(client));
 }
 
 void client_release_steam_pipe(void* client, std::uint32_t pipe) {
-    auto fn = slot<std::uint8_t (*)(void*, std::int32_t)>(client, kClientReleaseSteamPipe);
+    auto fn = interface_slot<std::uint8_t (*)(void*, std::int32_t)>(client, kClientReleaseSteamPipe);
     fn(client, static_cast<std::int32_t>(pipe));
 }
 
 std::uint32_t client_connect_to_global_user(void* client, std::uint32_t pipe) {
-    auto fn = slot<std::int32_t (*)(void*, std::int32_t)>(client, kClientConnectToGlobalUser);
+    auto fn = interface_slot<std::int32_t (*)(void*, std::int32_t)>(client, kClientConnectToGlobalUser);
     return static_cast<std::uint32_t>(fn(client, static_cast<std::int32_t>(pipe)));
 }
 
 void client_release_user(void* client, std::uint32_t pipe, std::uint32_t user) {
-    auto fn = slot<void (*)(void*, std::int32_t, std::int32_t)>(client, kClientReleaseUser);
+    auto fn = interface_slot<void (*)(void*, std::int32_t, std::int32_t)>(client, kClientReleaseUser);
     fn(client, static_cast<std::int32_t>(pipe), static_cast<std::int32_t>(user));
 }
 
 void* client_get_steam_user(void* client, std::uint32_t user, std::uint32_t pipe,
                             const char* version) {
-    auto fn = slot<void* (*)(void*, std::int32_t, std::int32_t, const char*)>(
+    auto fn = interface_slot<void* (*)(void*, std::int32_t, std::int32_t, const char*)>(
         client, kClientGetSteamUser);
     return fn(client, static_cast<std::int32_t>(user), static_cast<std::int32_t>(pipe), version);
 }
 
 void* client_get_steam_friends(void* client, std::uint32_t user, std::uint32_t pipe,
                                const char* version) {
-    auto fn = slot<void* (*)(void*, std::int32_t, std::int32_t, const char*)>(
+    auto fn = interface_slot<void* (*)(void*, std::int32_t, std::int32_t, const char*)>(
         client, kClientGetSteamFriends);
     return fn(client, static_cast<std::int32_t>(user), static_cast<std::int32_t>(pipe), version);
 }
@@ -94,11 +53,11 @@ std::uint64_t user_get_steam_id(void* user) {
 }
 
 const char* friends_get_persona_name(void* friends) {
-    return slot<const char* (*)(void*)>(friends, kFriendsGetPersonaName)(friends);
+    return interface_slot<const char* (*)(void*)>(friends, kFriendsGetPersonaName)(friends);
 }
 
 int friends_get_friend_count(void* friends, int flags) {
-    return slot<std::int32_t (*)(void*, int)>(friends, kFriendsGetFriendCount)(friends, flags);
+    return interface_slot<std::int32_t (*)(void*, int)>(friends, kFriendsGetFriendCount)(friends, flags);
 }
 
 std::uint64_t friends_get_friend_by_index(void* friends, int index, int flags) {
@@ -106,40 +65,40 @@ std::uint64_t friends_get_friend_by_index(void* friends, int index, int flags) {
 }
 
 int friends_get_friend_relationship(void* friends, std::uint64_t id) {
-    auto fn = slot<std::int32_t (*)(void*, std::uint64_t)>(friends, kFriendsGetFriendRelationship);
+    auto fn = interface_slot<std::int32_t (*)(void*, std::uint64_t)>(friends, kFriendsGetFriendRelationship);
     return fn(friends, id);
 }
 
 const char* friends_get_friend_persona_name(void* friends, std::uint64_t id) {
-    auto fn = slot<const char* (*)(void*, std::uint64_t)>(friends, kFriendsGetFriendPersonaName);
+    auto fn = interface_slot<const char* (*)(void*, std::uint64_t)>(friends, kFriendsGetFriendPersonaName);
     return fn(friends, id);
 }
 
 bool friends_get_friend_game_played(void* friends, std::uint64_t id, SteamGameInfo* info) {
-    auto fn = slot<std::uint8_t (*)(void*, std::uint64_t, SteamGameInfo*)>(
+    auto fn = interface_slot<std::uint8_t (*)(void*, std::uint64_t, SteamGameInfo*)>(
         friends, kFriendsGetFriendGamePlayed);
     return fn(friends, id, info) != 0;
 }
 
 const char* friends_get_friend_persona_name_history(void* friends, std::uint64_t id, int index) {
-    auto fn = slot<const char* (*)(void*, std::uint64_t, int)>(
+    auto fn = interface_slot<const char* (*)(void*, std::uint64_t, int)>(
         friends, kFriendsGetFriendPersonaNameHistory);
     return fn(friends, id, index);
 }
 
 const char* friends_get_player_nickname(void* friends, std::uint64_t id) {
-    auto fn = slot<const char* (*)(void*, std::uint64_t)>(friends, kFriendsGetPlayerNickname);
+    auto fn = interface_slot<const char* (*)(void*, std::uint64_t)>(friends, kFriendsGetPlayerNickname);
     return fn(friends, id);
 }
 
 bool friends_request_user_information(void* friends, std::uint64_t id, bool name_only) {
-    auto fn = slot<std::uint8_t (*)(void*, std::uint64_t, bool)>(
+    auto fn = interface_slot<std::uint8_t (*)(void*, std::uint64_t, bool)>(
         friends, kFriendsRequestUserInformation);
     return fn(friends, id, name_only) != 0;
 }
 
 int friends_get_coplay_friend_count(void* friends) {
-    return slot<std::int32_t (*)(void*)>(friends, kFriendsGetCoplayFriendCount)(friends);
+    return interface_slot<std::int32_t (*)(void*)>(friends, kFriendsGetCoplayFriendCount)(friends);
 }
 
 std::uint64_t friends_get_coplay_friend(void* friends, int index) {
@@ -147,11 +106,11 @@ std::uint64_t friends_get_coplay_friend(void* friends, int index) {
 }
 
 int friends_get_friend_coplay_time(void* friends, std::uint64_t id) {
-    auto fn = slot<std::int32_t (*)(void*, std::uint64_t)>(friends, kFriendsGetFriendCoplayTime);
+    auto fn = interface_slot<std::int32_t (*)(void*, std::uint64_t)>(friends, kFriendsGetFriendCoplayTime);
     return fn(friends, id);
 }
 
 std::uint32_t friends_get_friend_coplay_game(void* friends, std::uint64_t id) {
-    auto fn = slot<std::uint32_t (*)(void*, std::uint64_t)>(friends, kFriendsGetFriendCoplayGame);
+    auto fn = interface_slot<std::uint32_t (*)(void*, std::uint64_t)>(friends, kFriendsGetFriendCoplayGame);
     return fn(friends, id);
 }

@@ -87,3 +87,20 @@ int friends_get_coplay_friend_count(void* friends);
 std::uint64_t friends_get_coplay_friend(void* friends, int index);
 int friends_get_friend_coplay_time(void* friends, std::uint64_t id);
 std::uint32_t friends_get_friend_coplay_game(void* friends, std::uint64_t id);
+
+// --- Shared by steam_interfaces.cpp and its platform files ---
+
+// The method at `position` of the interface's table, as a plain function
+// whose first argument is the interface pointer.
+template <typename Fn>
+Fn interface_slot(void* iface, int position) {
+    void** table = *static_cast<void***>(iface);
+    return reinterpret_cast<Fn>(table[position]);
+}
+
+// Slots that return a SteamID (a class), each platform with its compiler's
+// convention: a result pointer after `this` for the Windows client, the value
+// in RAX for the Linux client.
+std::uint64_t call_id_slot(void* iface, int position);
+std::uint64_t call_id_slot(void* iface, int position, int a);
+std::uint64_t call_id_slot(void* iface, int position, int a, int b);

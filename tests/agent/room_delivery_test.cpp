@@ -150,17 +150,4 @@ TEST(RoomDelivery, RequestWaitsForAStatusBlockThenRestoresTheSavedRoomOnce) {
     EXPECT_FALSE(serve_room_request(out.log, match, data));
 }
 
-TEST(RoomDelivery, TrayItemsComeFromTheRoomHistoryNewestFirst) {
-    LogFolder out("delivery-tray");
-    const std::filesystem::path data = make_temp_dir("delivery-tray-data");
-    EXPECT_TRUE(tray_room_items(data).empty());
-    save_room_in(out.log, data, kKey, "https://rooms.example/r/1", "1", "de_dust2");
-    save_room_in(out.log, data, "fedcba9876543210fedcba9876543210", "https://rooms.example/r/2", "2", "");
-    const std::vector<TrayRoomItem> items = tray_room_items(data);
-    ASSERT_EQ(items.size(), 2u);
-    EXPECT_EQ(items[0].url, "https://rooms.example/r/2");
-    EXPECT_EQ(items[1].url, "https://rooms.example/r/1");
-    EXPECT_NE(items[1].label.find(L"de_dust2"), std::wstring::npos);
-}
-
 }  // namespace
