@@ -19,6 +19,12 @@ std::size_t root_name_length(const String& s) {
 
 }  // namespace
 
+std::optional<std::filesystem::path> agent_data_folder() {
+    std::optional<std::filesystem::path> home = user_data_home();
+    if (!home) return std::nullopt;
+    return *home / "vantor";
+}
+
 std::filesystem::path parent_folder_of(const std::filesystem::path& path) {
     const auto& s = path.native();
     const std::size_t root = root_name_length(s);

@@ -1,4 +1,4 @@
-// Process list and port probe of the start-up checks, Windows side.
+// Steam, process list and port probe of the start-up checks, Windows side.
 #include "steam/preflight.h"
 
 #include <winsock2.h>
@@ -7,6 +7,14 @@
 #include <tlhelp32.h>
 
 #include <cwchar>
+
+#include "core/registry.h"
+
+PreflightCheck steam_client_check() {
+    auto dll = read_registry_string("Software\\Valve\\Steam\\ActiveProcess", "SteamClientDll64");
+    if (!dll) return {"steam client", false, "SteamClientDll64 missing -- is Steam running?"};
+    return {"steam client", true, *dll};
+}
 
 bool is_cs2_running() {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);

@@ -8,8 +8,15 @@
 #include "core/registry.h"
 #include "core/text.h"
 
+const char* const kSteamClientLibraryName = "steamclient64.dll";
+
 std::optional<std::string> steam_client_library_path() {
     return read_registry_string("Software\\Valve\\Steam\\ActiveProcess", "SteamClientDll64");
+}
+
+std::string steam_client_missing_text() {
+    return "HKCU\\Software\\Valve\\Steam\\ActiveProcess\\SteamClientDll64 is missing -- Steam is "
+           "not running";
 }
 
 void* steam_library_load(const std::string& path, std::string& error_text) {
