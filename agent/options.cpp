@@ -71,6 +71,10 @@ AgentOptions parse_options(int argc, const char* const* argv) {
             options.gsi_port_given = true;
             // The range check replaces a "needs a value" error: an empty value reads as 0.
             if (port < 1 || port > 65535) options.error = "--gsi-port must be 1..65535";
+#ifndef _WIN32
+        } else if (arg == "--print-systemd-unit") {
+            options.print_systemd_unit = true;
+#endif
         } else if (arg == "--api-base") {
             take_value(value);
             options.api_base = std::string(value);
@@ -96,6 +100,11 @@ const std::string& help_text() {
         "  --api-base <url>        API to POST completed rosters to, empty to disable\n"
         "                          (default " + std::string(kDefaultApiBase) + ", saved in agent.json)\n"
         "  --log-dir <dir>         where to write agent-*.jsonl\n"
-        "                          (default %LOCALAPPDATA%\\vantor\\logs)\n";
+        "                          (default %LOCALAPPDATA%\\vantor\\logs)\n"
+#ifndef _WIN32
+        "  --print-systemd-unit    print a systemd user unit that runs the agent in the\n"
+        "                          background, and exit\n"
+#endif
+        ;
     return text;
 }
