@@ -6,8 +6,10 @@
 
 #include "agent/options.h"
 #include "agent/run_modes.h"
+#include "agent/service_unit.h"
 #include "console/replay.h"
 #include "core/console_setup.h"
+#include "core/files.h"
 #include "core/stop_flag.h"
 
 namespace {
@@ -32,6 +34,11 @@ int main(int argc, char** argv) {
     }
     if (options.help) {
         write_text(stdout, help_text() + "\n");
+        return 0;
+    }
+    if (options.print_systemd_unit) {
+        const auto program = own_program_path();
+        write_text(stdout, systemd_unit_text(program ? *program : "vantor-agent"));
         return 0;
     }
     const int code = options.replay_path.empty() ? run_startup(options) : run_replay(options.replay_path);

@@ -100,6 +100,9 @@ void open_tail(MainLoop& loop) {
 }
 
 void start_tray(MainLoop& loop) {
+    // Said before the first room, while there is time to install a helper.
+    const std::string hint = clipboard_missing_hint();
+    if (!hint.empty()) log_console(loop.log, hint);
     if (!loop.options.tray) return;
     std::string error;
     if (!tray_create(loop.tray, error)) {

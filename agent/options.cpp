@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "agent/service_unit.h"
 #include "core/port_range.h"
 #include "core/text.h"
 
@@ -72,6 +73,8 @@ AgentOptions parse_options(int argc, const char* const* argv) {
             options.gsi_port_given = true;
             // The range check replaces a "needs a value" error: an empty value reads as 0.
             if (!port_in_range(port)) options.error = "--gsi-port must be 1..65535";
+        } else if (arg == "--print-systemd-unit" && service_unit_offered()) {
+            options.print_systemd_unit = true;
         } else if (arg == "--api-base") {
             take_value(value);
             options.api_base = std::string(value);
@@ -97,6 +100,7 @@ const std::string& help_text() {
         "  --api-base <url>        API to POST completed rosters to, empty to disable\n"
         "                          (default " + std::string(kDefaultApiBase) + ", saved in agent.json)\n"
         "  --log-dir <dir>         where to write agent-*.jsonl\n"
-        "                          (default %LOCALAPPDATA%\\vantor\\logs)\n";
+        "                          (default %LOCALAPPDATA%\\vantor\\logs)\n" +
+        std::string(service_unit_offered() ? kServiceUnitHelp : "");
     return text;
 }

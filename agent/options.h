@@ -19,6 +19,7 @@ struct AgentOptions {
     std::filesystem::path log_dir;        // empty: the default log folder
     bool debug = false;
     bool help = false;
+    bool print_systemd_unit = false;      // Linux only
     std::string error;                    // the first usage error
 };
 

@@ -84,6 +84,11 @@ bool serve_room_request(EventLog& log, MatchState& match, const std::filesystem:
                   (copied ? "  -- copied to the clipboard, paste it anywhere"
                           : "  -- clipboard unavailable (error " + std::to_string(error) +
                                 "), copy it from here"));
+    if (!copied) {
+        const std::string hint = clipboard_missing_hint();
+        if (!hint.empty()) log_console(log, hint);
+    }
+    notify_room_ready(match.room.url, copied);
     return true;
 }
 

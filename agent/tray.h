@@ -2,8 +2,9 @@
 // the browser), a switch to show or hide the console window, and Exit; plus
 // the clipboard that receives the room link. Everything runs on the main
 // thread: the tray's window sees its messages only while tray_pump runs.
-// Away from Windows there is no tray; the clipboard goes through wl-copy or
-// xclip when one of them is installed.
+// Away from Windows there is no tray; the clipboard goes through wl-copy,
+// xclip or xsel when one of them is installed, and a desktop notification
+// says when a room is ready.
 #pragma once
 
 #include <cstdint>
@@ -49,3 +50,12 @@ void tray_destroy(TrayIcon& tray);
 // Puts the text on the clipboard. On failure `error_code` is the system's error
 // code (Windows) or errno / the helper's exit status elsewhere; 0 on success.
 bool copy_to_clipboard(std::string_view text, std::uint32_t& error_code);
+
+// Empty when the clipboard can work here (always on Windows); otherwise one
+// console line that says why not and what to install.
+std::string clipboard_missing_hint();
+
+// Linux: a desktop notification ("Room ready -- link copied") through
+// notify-send when it and a session bus are there. Windows: nothing, the tray
+// menu holds the room.
+void notify_room_ready(std::string_view url, bool copied);

@@ -1,5 +1,6 @@
 // No notification area away from Windows: the run keeps its console. The
-// clipboard is reached through wl-copy (Wayland) or xclip (X11).
+// clipboard is reached through wl-copy (Wayland), xclip or xsel (X11), and the
+// desktop's notification service through notify-send.
 #include "agent/tray.h"
 
 #include <cerrno>
@@ -54,7 +55,8 @@ bool run_helper(const std::string& program, const std::vector<std::string>& args
         error_code = static_cast<std::uint32_t>(errno);
         return false;
     }
-    if (std::fwrite(text.data(), 1, text.size(), input) != text.size() || std::fflush(input) != 0) {
+    const bool written = text.empty() || std::fwrite(text.data(), 1, text.size(), input) == text.size();
+    if (!written || std::fflush(input) != 0) {
         error_code = static_cast<std::uint32_t>(errno);
         std::fclose(input);
         return false;
@@ -135,10 +137,43 @@ bool copy_to_clipboard(std::string_view text, std::uint32_t& error_code) {
         if (!program.empty()) return run_helper(program, {}, text, error_code);
     }
     if (have_variable("DISPLAY")) {
-        const std::string program = find_program("xclip");
+        std::string program = find_program("xclip");
         if (!program.empty())
             return run_helper(program, {"-selection", "clipboard"}, text, error_code);
+        program = find_program("xsel");
+        if (!program.empty()) return run_helper(program, {"--clipboard", "--input"}, text, error_code);
     }
     error_code = ENOENT;   // no display with a clipboard helper
     return false;
+}
+
+std::string clipboard_missing_hint() {
+    const bool wayland = have_variable("WAYLAND_DISPLAY");
+    const bool x11 = have_variable("DISPLAY");
+    if (wayland && !find_program("wl-copy").empty()) return {};
+    if (x11 && (!find_program("xclip").empty() || !find_program("xsel").empty())) return {};
+    if (wayland) {
+        return "clipboard: wl-copy is not installed -- install the package wl-clipboard "
+               "(sudo apt install wl-clipboard) to get room links copied";
+    }
+    if (x11) {
+        return "clipboard: neither xclip nor xsel is installed -- install the package xclip "
+               "(sudo apt install xclip) to get room links copied";
+    }
+    return "clipboard: no desktop session (neither WAYLAND_DISPLAY nor DISPLAY is set) -- "
+           "room links are shown here only";
+}
+
+void notify_room_ready(std::string_view url, bool copied) {
+    // notify-send talks to the session bus; without one it would only fail.
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const bool bus = have_variable("DBUS_SESSION_BUS_ADDRESS") ||
+                     (runtime && *runtime && access((std::string(runtime) + "/bus").c_str(), F_OK) == 0);
+    const std::string program = find_program("notify-send");
+    if (!bus || program.empty()) return;
+    std::uint32_t ignored = 0;
+    run_helper(program,
+               {"--app-name=vantor", copied ? "Room ready -- link copied" : "Room ready",
+                std::string(url)},
+               {}, ignored);
 }

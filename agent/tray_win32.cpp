@@ -205,3 +205,8 @@ bool copy_to_clipboard(std::string_view text, std::uint32_t& error_code) {
     CloseClipboard();
     return set;
 }
+
+// The Windows clipboard is always there, and the tray menu holds the room.
+std::string clipboard_missing_hint() { return {}; }
+
+void notify_room_ready(std::string_view, bool) {}

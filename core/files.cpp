@@ -9,6 +9,12 @@ bool is_separator(Char c) {
 
 }  // namespace
 
+std::optional<std::filesystem::path> agent_data_folder() {
+    std::optional<std::filesystem::path> home = user_data_home();
+    if (!home) return std::nullopt;
+    return *home / "vantor";
+}
+
 std::filesystem::path parent_folder_of(const std::filesystem::path& path) {
     const auto& s = path.native();
     const std::size_t root = root_name_length(path);

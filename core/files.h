@@ -8,8 +8,14 @@
 #include <string>
 #include <string_view>
 
-// %LOCALAPPDATA%\vantor on Windows; $XDG_DATA_HOME/vantor or
-// ~/.local/share/vantor elsewhere. Neither checked nor created.
+// The user's local data folder: %LOCALAPPDATA% on Windows; $XDG_DATA_HOME
+// (when it is an absolute path) or ~/.local/share elsewhere.
+std::optional<std::filesystem::path> user_data_home();
+
+// The running program's own file (/proc/self/exe, GetModuleFileNameW).
+std::optional<std::filesystem::path> own_program_path();
+
+// user_data_home() / "vantor". Neither checked nor created.
 std::optional<std::filesystem::path> agent_data_folder();
 
 // The whole file, in binary, shared with other readers and writers. Absent

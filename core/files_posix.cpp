@@ -12,12 +12,19 @@
 
 #include "core/text.h"
 
-std::optional<std::filesystem::path> agent_data_folder() {
+std::optional<std::filesystem::path> user_data_home() {
     const char* xdg = std::getenv("XDG_DATA_HOME");
-    if (xdg && xdg[0] == '/') return path_from_utf8(xdg) / "vantor";
+    if (xdg && xdg[0] == '/') return path_from_utf8(xdg);
     const char* home = std::getenv("HOME");
-    if (home && home[0] != '\0') return path_from_utf8(home) / ".local" / "share" / "vantor";
+    if (home && home[0] != '\0') return path_from_utf8(home) / ".local" / "share";
     return std::nullopt;
+}
+
+std::optional<std::filesystem::path> own_program_path() {
+    std::error_code ec;
+    std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec || program.empty()) return std::nullopt;
+    return program;
 }
 
 std::optional<std::string> read_whole_file(const std::filesystem::path& path) {

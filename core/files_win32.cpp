@@ -10,7 +10,7 @@
 #include <string>
 #include <system_error>
 
-std::optional<std::filesystem::path> agent_data_folder() {
+std::optional<std::filesystem::path> user_data_home() {
     PWSTR folder = nullptr;
     const HRESULT hr = SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &folder);
     if (FAILED(hr) || folder == nullptr) {
@@ -19,7 +19,15 @@ std::optional<std::filesystem::path> agent_data_folder() {
     }
     std::filesystem::path result(folder);
     CoTaskMemFree(folder);
-    return result / L"vantor";
+    return result;
+}
+
+std::optional<std::filesystem::path> own_program_path() {
+    std::wstring buffer(32768, L'\0');
+    const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0 || length >= buffer.size()) return std::nullopt;
+    buffer.resize(length);
+    return std::filesystem::path(buffer);
 }
 
 std::optional<std::string> read_whole_file(const std::filesystem::path& path) {

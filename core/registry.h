@@ -6,7 +6,11 @@
 #include <string>
 #include <string_view>
 
-// A REG_SZ or REG_EXPAND_SZ value under HKEY_CURRENT_USER, as UTF-8, cut at
-// its first NUL. Absent when the key or value is missing or of another type.
+enum class RegistryHive { current_user, local_machine };   // HKCU, HKLM
+
+// A REG_SZ or REG_EXPAND_SZ value under HKEY_CURRENT_USER (or the hive given),
+// as UTF-8, cut at its first NUL. Absent when the key or value is missing or
+// of another type.
 std::optional<std::string> read_registry_string(std::string_view subkey,
-                                                std::string_view value_name);
+                                                std::string_view value_name,
+                                                RegistryHive hive = RegistryHive::current_user);

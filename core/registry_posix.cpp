@@ -1,5 +1,7 @@
 // Away from Windows, Steam keeps its "registry" in ~/.steam/registry.vdf:
-// Registry/HKCU/Software/Valve/Steam/... as a KeyValues tree. Like the Windows
+// Registry/HKCU/Software/Valve/Steam/... (and HKLM/...) as a KeyValues tree.
+// The real client writes only a few values there (the language, the
+// auto-login user, HKLM's SteamPID); a missing file is the common case. Like the Windows
 // registry, key and value names are compared without regard to case.
 #include "core/registry.h"
 
@@ -21,7 +23,8 @@ const KvNode* child_named(const KvNode& node, std::string_view name) {
 }  // namespace
 
 std::optional<std::string> read_registry_string(std::string_view subkey,
-                                                std::string_view value_name) {
+                                                std::string_view value_name,
+                                                RegistryHive hive) {
     const char* home = std::getenv("HOME");
     if (home == nullptr || *home == '\0') return std::nullopt;
     auto text = read_whole_file(path_from_utf8(home) / ".steam" / "registry.vdf");
@@ -30,7 +33,7 @@ std::optional<std::string> read_registry_string(std::string_view subkey,
     if (!root) return std::nullopt;
 
     const KvNode* node = child_named(*root, "Registry");
-    if (node) node = child_named(*node, "HKCU");
+    if (node) node = child_named(*node, hive == RegistryHive::local_machine ? "HKLM" : "HKCU");
     // Walk the subkey's components; empty ones ("a\\b", a trailing '\') are skipped.
     while (node && !subkey.empty()) {
         std::size_t cut = subkey.find('\\');

@@ -1,4 +1,4 @@
-// Registry strings under HKEY_CURRENT_USER.
+// Registry strings under HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE.
 #include "core/registry.h"
 
 #include "core/text.h"
@@ -8,12 +8,14 @@
 #include <vector>
 
 std::optional<std::string> read_registry_string(std::string_view subkey,
-                                                std::string_view value_name) {
+                                                std::string_view value_name,
+                                                RegistryHive hive) {
     const std::wstring wide_subkey = utf8_to_wide(subkey);
     const std::wstring wide_name = utf8_to_wide(value_name);
 
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, wide_subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    HKEY top = hive == RegistryHive::local_machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+    if (RegOpenKeyExW(top, wide_subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
         return std::nullopt;
     }
     // First ask for type and size, then read into a zero-filled buffer one

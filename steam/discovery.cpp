@@ -5,21 +5,12 @@
 
 #include "core/files.h"
 #include "core/keyvalues.h"
-#include "core/registry.h"
 #include "core/text.h"
 #include "steam/cs2_app.h"
-#include "steam/steam_registry.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// A file, folder or link (even a dangling one); unreadable status: no.
-bool path_exists(const fs::path& path) {
-    std::error_code ec;
-    fs::file_status status = fs::symlink_status(path, ec);
-    return !ec && fs::exists(status);
-}
 
 bool is_folder(const fs::path& path) {
     std::error_code ec;
@@ -27,14 +18,6 @@ bool is_folder(const fs::path& path) {
 }
 
 }  // namespace
-
-std::optional<fs::path> find_steam_root() {
-    auto value = read_registry_string(kSteamKey, "SteamPath");
-    if (!value) return std::nullopt;
-    fs::path root = path_from_utf8(*value);
-    if (root.empty() || !path_exists(root)) return std::nullopt;
-    return root;
-}
 
 std::vector<fs::path> library_folders(const fs::path& steam_root, std::uint32_t appid) {
     std::vector<fs::path> with_app;

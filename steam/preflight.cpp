@@ -4,9 +4,7 @@
 #include <system_error>
 
 #include "core/files.h"
-#include "core/registry.h"
 #include "core/text.h"
-#include "steam/steam_registry.h"
 
 namespace fs = std::filesystem;
 
@@ -14,12 +12,6 @@ namespace {
 
 // Below this age a running CS2 is taken to be writing console.log.
 constexpr std::int64_t kFreshLogSeconds = 300;
-
-PreflightCheck steam_client_check() {
-    auto dll = read_registry_string(kSteamActiveProcessKey, "SteamClientDll64");
-    if (!dll) return {"steam client", false, "SteamClientDll64 missing -- is Steam running?"};
-    return {"steam client", true, *dll};
-}
 
 PreflightCheck gsi_port_check(int port) {
     std::string where = "127.0.0.1:" + std::to_string(port);

@@ -27,6 +27,11 @@ std::vector<PreflightCheck> run_preflight(const std::optional<Cs2Install>& insta
 PreflightCheck condebug_check(bool cs2_running, std::int64_t console_log_age,
                               const std::optional<std::string>& console_log_text);
 
+// The "steam client" check: is the Steam client running? Windows: the
+// ActiveProcess value SteamClientDll64 is present. Linux: steam.pid (or HKLM
+// SteamPID of registry.vdf) names a live process called "steam".
+PreflightCheck steam_client_check();
+
 // A process named cs2.exe (Windows, any case) or cs2 (elsewhere) is running.
 bool is_cs2_running();
 

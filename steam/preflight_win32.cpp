@@ -1,4 +1,4 @@
-// Process list and port probe of the start-up checks, Windows side.
+// Steam, process list and port probe of the start-up checks, Windows side.
 #include "steam/preflight.h"
 #include "core/port_range.h"
 
@@ -8,6 +8,15 @@
 #include <tlhelp32.h>
 
 #include <cwchar>
+
+#include "core/registry.h"
+#include "steam/steam_registry.h"
+
+PreflightCheck steam_client_check() {
+    auto dll = read_registry_string(kSteamActiveProcessKey, "SteamClientDll64");
+    if (!dll) return {"steam client", false, "SteamClientDll64 missing -- is Steam running?"};
+    return {"steam client", true, *dll};
+}
 
 bool is_cs2_running() {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);

@@ -24,8 +24,7 @@ bool steam_connect(SteamConnection& connection, std::string& error_text) {
 
     const std::optional<std::string> path = steam_client_library_path();
     if (!path) {
-        error_text = std::string("HKCU\\") + kSteamActiveProcessKey +
-                     "\\SteamClientDll64 is missing -- Steam is not running";
+        error_text = steam_client_missing_text();
         return false;
     }
 
@@ -34,7 +33,8 @@ bool steam_connect(SteamConnection& connection, std::string& error_text) {
 
     void* entry = steam_library_symbol(connection.library, "CreateInterface");
     if (entry == nullptr) {
-        return fail(connection, error_text, "steamclient64.dll has no CreateInterface export");
+        return fail(connection, error_text,
+                    std::string(kSteamClientLibraryName) + " has no CreateInterface export");
     }
     auto create_interface = reinterpret_cast<SteamCreateInterfaceFn>(entry);
 

@@ -40,10 +40,17 @@ std::string steam_self_persona(const SteamConnection& connection);
 bool steam_init(SteamConnection& connection, EventLog& log);
 
 // Platform part (steam_client_win32.cpp / steam_client_posix.cpp).
-// Where the client library is, from HKCU\Software\Valve\Steam\ActiveProcess
-// (and, away from Windows, Steam's usual sdk64 link when that value is absent).
+// "steamclient64.dll" on Windows, "steamclient.so" on Linux: for messages.
+extern const char* const kSteamClientLibraryName;
+// Where the client library is. Windows: HKCU\Software\Valve\Steam\ActiveProcess
+// SteamClientDll64. Linux: that value when registry.vdf holds it, else
+// ~/.steam/sdk64/steamclient.so (the link Steam keeps for other programs),
+// else <Steam folder>/linux64/steamclient.so.
 std::optional<std::string> steam_client_library_path();
-// Null on failure, with error_text = "LoadLibrary(<path>) failed: <reason>".
+// The error text when steam_client_library_path finds nothing.
+std::string steam_client_missing_text();
+// Null on failure, with error_text = "LoadLibrary(<path>) failed: <code>" on
+// Windows, "dlopen(<path>) failed: <dlerror text>" on Linux.
 void* steam_library_load(const std::string& path, std::string& error_text);
 void* steam_library_symbol(void* library, const char* name);
 void steam_library_unload(void* library);

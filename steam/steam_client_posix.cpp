@@ -1,28 +1,50 @@
-// Loading the Linux Steam client library. Its path comes from the same
-// ActiveProcess value (read from ~/.steam/registry.vdf) when Steam wrote it,
-// otherwise from the sdk64 link that Steam keeps for other programs.
+// Loading the Linux Steam client library. Steam keeps a link to it in
+// ~/.steam/sdk64 for other programs; the library itself sits in linux64 of
+// the Steam folder. An ActiveProcess value in registry.vdf (only unusual
+// set-ups write one) still comes first.
 #include "steam/steam_client.h"
 
 #include <dlfcn.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
-#include "core/files.h"
 #include "core/registry.h"
 #include "core/text.h"
+#include "steam/discovery.h"
 #include "steam/steam_registry.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A file, through any links; a dangling link is no file.
+bool is_file(const fs::path& path) {
+    std::error_code ec;
+    return fs::is_regular_file(path, ec) && !ec;
+}
+
+}  // namespace
+
+const char* const kSteamClientLibraryName = "steamclient.so";
 
 std::optional<std::string> steam_client_library_path() {
     auto value = read_registry_string(kSteamActiveProcessKey, "SteamClientDll64");
     if (value) return value;
-    const char* home = std::getenv("HOME");
-    if (home == nullptr || *home == '\0') return std::nullopt;
-    const std::filesystem::path link = path_from_utf8(home) / ".steam" / "sdk64" / "steamclient.so";
-    std::error_code ec;
-    if (!std::filesystem::exists(link, ec)) return std::nullopt;
-    return path_to_utf8(link);
+    for (const fs::path& folder : steam_user_folders()) {
+        const fs::path link = folder / "sdk64" / "steamclient.so";
+        if (is_file(link)) return path_to_utf8(link);
+    }
+    if (auto root = find_steam_root()) {
+        const fs::path library = *root / "linux64" / "steamclient.so";
+        if (is_file(library)) return path_to_utf8(library);
+    }
+    return std::nullopt;
+}
+
+std::string steam_client_missing_text() {
+    return "no steamclient.so in ~/.steam/sdk64 or in the Steam folder's linux64 -- is Steam "
+           "installed and running?";
 }
 
 void* steam_library_load(const std::string& path, std::string& error_text) {
@@ -30,7 +52,7 @@ void* steam_library_load(const std::string& path, std::string& error_text) {
     void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) {
         const char* reason = dlerror();
-        error_text = "LoadLibrary(" + path + ") failed: " + (reason ? reason : "unknown error");
+        error_text = "dlopen(" + path + ") failed: " + (reason ? reason : "unknown error");
     }
     return library;
 }

@@ -9,8 +9,15 @@
 #include "core/text.h"
 #include "steam/steam_registry.h"
 
+const char* const kSteamClientLibraryName = "steamclient64.dll";
+
 std::optional<std::string> steam_client_library_path() {
     return read_registry_string(kSteamActiveProcessKey, "SteamClientDll64");
+}
+
+std::string steam_client_missing_text() {
+    return std::string("HKCU\\") + kSteamActiveProcessKey +
+           "\\SteamClientDll64 is missing -- Steam is not running";
 }
 
 void* steam_library_load(const std::string& path, std::string& error_text) {

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Plays one simulated CS2 match against the real, built agent and shows what
 it does: a fake CS2 (console.log lines and GSI POSTs, tools/fake_cs2.py), the
-fake Steam client (tools/fake_steamclient) behind the real registry value, and
+fake Steam client (tools/fake_steamclient) where the real one would be loaded
+from (the registry value on Windows, ~/.steam/sdk64 on Linux), and
 the loopback room service (tools/room_server.py). Ends with the room link on
 the agent's console and in rooms.json. Started by tools/demo.
 
@@ -60,7 +61,12 @@ def main():
         fixture = {"self": {"steamid": str(players[0][0]), "persona": players[0][1]},
                    "coplay": [{"steamid": str(s), "appid": 730, "time": now - 120, "persona": n}
                               for s, n in players[1:]]}
-        paths = fake_steam.install(env, fixture)
+        if harness.IS_WIN:
+            paths = fake_steam.install(env, fixture)
+        else:
+            # Laid out as the real Linux client does: ~/.local/share/Steam with
+            # its ~/.steam links, steam.pid and the sdk64 library link.
+            paths = fake_steam.install_linux(env, fixture)
 
         server = harness.RoomServer(env.root, lifetime=300)
         api = server.base

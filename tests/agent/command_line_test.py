@@ -22,7 +22,9 @@ HELP = (
     "                          (default https://api.vantor.gg, saved in agent.json)\n"
     "  --log-dir <dir>         where to write agent-*.jsonl\n"
     "                          (default %LOCALAPPDATA%\\vantor\\logs)\n"
-)
+) + ("" if harness.IS_WIN else
+     "  --print-systemd-unit    print a systemd user unit that runs the agent in the\n"
+     "                          background, and exit\n")
 
 
 def platform_text(text):
@@ -64,6 +66,17 @@ class CommandLineTest(harness.AgentTestCase):
                 self.assertEqual(result.out, platform_text(HELP + "\n"))
                 self.assertEqual(result.code, 2)
         # A usage error starts nothing: no data folder, no event log.
+        self.assertFalse(self.env.data_dir.exists())
+
+    def test_systemd_unit_starts_this_agent_in_the_background(self):
+        if harness.IS_WIN:
+            self.skipTest("Linux only")
+        result = self.env.run_agent(["--print-systemd-unit"])
+        self.assertEqual((result.code, result.err), (0, ""), result)
+        lines = result.out.splitlines()
+        self.assertIn('ExecStart="%s" --no-tray' % Path(harness.AGENT).resolve(), lines)
+        for line in ("[Service]", "Restart=on-failure", "WantedBy=graphical-session.target"):
+            self.assertIn(line, lines)
         self.assertFalse(self.env.data_dir.exists())
 
     def test_replay_wins_over_coplay_once(self):

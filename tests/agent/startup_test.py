@@ -66,7 +66,9 @@ class StartupTest(harness.AgentTestCase):
         self.assertTrue(lines[0].endswith(("/logs/", "\\logs\\")[harness.IS_WIN] + logs[0].name), result)
         self.assertEqual(lines[1:], [
             "preflight:",
-            "  [fail] steam client: SteamClientDll64 missing -- is Steam running?",
+            "  [fail] steam client: " + ("SteamClientDll64 missing -- is Steam running?"
+                                         if harness.IS_WIN else
+                                         "Steam is not running (no steam.pid) -- start Steam first"),
             "  [fail] cs2 install: no library folder holds app 730",
             "  [ ok ] cs2 process: not running (start it later)",
             f"  [ ok ] gsi port: 127.0.0.1:{port} is free",

@@ -318,6 +318,9 @@ TEST(Tray, IsNotAvailableAndSaysSo) {
     EXPECT_TRUE(tray.items.empty());
 }
 
+const char* const kSessionVariables[] = {"DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS",
+                                         "XDG_RUNTIME_DIR"};
+
 // Points PATH at a folder with a stand-in clipboard helper and sets the
 // display variables for one test.
 class ClipboardHelper : public ::testing::Test {
@@ -325,11 +328,11 @@ protected:
     void SetUp() override {
         dir = make_temp_dir("clipboard");
         saved_path = std::getenv("PATH") ? std::getenv("PATH") : "";
-        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"})
+        for (const char* name : kSessionVariables) {
             saved[name] = std::getenv(name) ? std::getenv(name) : "";
+            unsetenv(name);
+        }
         setenv("PATH", (path_to_utf8(dir) + ":" + saved_path).c_str(), 1);
-        unsetenv("DISPLAY");
-        unsetenv("WAYLAND_DISPLAY");
     }
     void TearDown() override {
         setenv("PATH", saved_path.c_str(), 1);
@@ -382,9 +385,60 @@ TEST_F(ClipboardHelper, WaylandComesFirstAndFailuresAreReported) {
     ASSERT_TRUE(copy_to_clipboard("via xclip", error));
     EXPECT_EQ(read_test_file(dir / "xclip.in"), "via xclip");
 
+    std::filesystem::remove(dir / "xclip");   // X11 without xclip: xsel
+    helper("xsel", 0);
+    ASSERT_TRUE(copy_to_clipboard("via xsel", error));
+    EXPECT_EQ(read_test_file(dir / "xsel.in"), "via xsel");
+    EXPECT_EQ(read_test_file(dir / "xsel.args"), "--clipboard --input\n");
+
     setenv("PATH", path_to_utf8(dir / "none").c_str(), 1);   // no helper at all
     EXPECT_FALSE(copy_to_clipboard("link", error));
     EXPECT_NE(error, 0u);
+}
+
+TEST_F(ClipboardHelper, HintNamesWhatToInstall) {
+    struct Row {
+        const char* name;
+        const char* wayland;
+        const char* display;
+        const char* helper;   // installed, or ""
+        const char* hint;     // a part of the hint, or "" for none
+    };
+    const Row rows[] = {
+        {"wayland with wl-copy", "wayland-0", "", "wl-copy", ""},
+        {"x11 with xclip", "", ":0", "xclip", ""},
+        {"x11 with xsel", "", ":0", "xsel", ""},
+        {"xwayland falls back to xclip", "wayland-0", ":0", "xclip", ""},
+        {"wayland without wl-copy", "wayland-0", "", "xclip", "install the package wl-clipboard"},
+        {"x11 without a helper", "", ":0", "wl-copy", "install the package xclip"},
+        {"no desktop session", "", "", "xclip", "no desktop session"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        for (const char* name : {"wl-copy", "xclip", "xsel"}) std::filesystem::remove(dir / name);
+        if (*row.helper) helper(row.helper, 0);
+        for (const auto& [name, value] : {std::pair{"WAYLAND_DISPLAY", row.wayland},
+                                           std::pair{"DISPLAY", row.display}}) {
+            if (*value) setenv(name, value, 1);
+            else unsetenv(name);
+        }
+        const std::string hint = clipboard_missing_hint();
+        if (*row.hint) EXPECT_NE(hint.find(row.hint), std::string::npos) << hint;
+        else EXPECT_EQ(hint, "");
+    }
+}
+
+TEST_F(ClipboardHelper, NotificationGoesThroughNotifySendWithASessionBus) {
+    helper("notify-send", 0);
+    notify_room_ready("https://rooms.example/r/1", true);   // no session bus: nothing
+    EXPECT_FALSE(std::filesystem::exists(dir / "notify-send.args"));
+    setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent", 1);
+    notify_room_ready("https://rooms.example/r/1", true);
+    EXPECT_EQ(read_test_file(dir / "notify-send.args"),
+              "--app-name=vantor Room ready -- link copied https://rooms.example/r/1\n");
+    notify_room_ready("https://rooms.example/r/2", false);
+    EXPECT_EQ(read_test_file(dir / "notify-send.args"),
+              "--app-name=vantor Room ready https://rooms.example/r/2\n");
 }
 
 }  // namespace

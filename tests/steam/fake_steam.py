@@ -21,15 +21,27 @@ def library_path(with_export=True):
     return folder / ("steamclient64.dll" if harness.IS_WIN else "steamclient.so")
 
 
-def install(env, fixture, console_log="[CommandLine] cs2.exe -condebug +exec vantor\n",
-            with_export=True):
-    """A Steam folder with CS2 whose running client is the fake with this
-    fixture. Returns make_steam's dict of paths."""
+def use_fixture(env, fixture):
     fixture_path = env.root / "fake_steam_fixture.json"
     fixture_path.write_text(json.dumps(fixture), encoding="utf-8")
     env.extra_env["FAKE_STEAMCLIENT_FIXTURE"] = env.agent_path(fixture_path)
     env.extra_env["FAKE_STEAMCLIENT_CALLS"] = env.agent_path(env.root / "fake_steam_calls.txt")
+
+
+def install(env, fixture, console_log="[CommandLine] cs2.exe -condebug +exec vantor\n",
+            with_export=True):
+    """A Steam folder with CS2 whose running client is the fake with this
+    fixture. Returns make_steam's dict of paths."""
+    use_fixture(env, fixture)
     return env.make_steam(client_dll=str(library_path(with_export)), console_log=console_log)
+
+
+def install_linux(env, fixture, layout="native",
+                  console_log="[CommandLine] ./cs2 -condebug +exec vantor\n", **kwargs):
+    """Natively: Steam laid out as the real Linux client does (see
+    harness.make_linux_steam), running the fake with this fixture."""
+    use_fixture(env, fixture)
+    return env.make_linux_steam(layout, console_log=console_log, library=library_path(), **kwargs)
 
 
 def calls(env):

@@ -228,6 +228,7 @@ class AgentEnv:
         self.extra_env = {}
         self._registry = {}
         self._processes = []
+        self._others = []   # helper processes (a stand-in Steam) stopped at close
         if IS_WIN:
             self.prefix = self.root / "wineprefix"
             _clone_prefix(_base_prefix(), self.prefix)
@@ -375,6 +376,9 @@ class AgentEnv:
             self.set_registry("Software\\Valve\\Steam\\ActiveProcess", "SteamClientDll64",
                               self.agent_path(self.root / client_dll)
                               if not os.path.isabs(client_dll) else self.agent_path(client_dll))
+            if not IS_WIN:
+                # The Linux client is running when steam.pid names a live "steam".
+                write_steam_pid(self.home / ".steam", self.steam_process())
         return {
             "steam": steam,
             "libraries": folders,
@@ -382,6 +386,91 @@ class AgentEnv:
             "cfg_dir": game_dir / "cfg" if game_dir else None,
             "console_log": game_dir / "console.log" if game_dir else None,
         }
+
+    # ---- a Linux Steam installation as the real client lays it out ----------
+
+    def steam_process(self):
+        """The pid of a live process named "steam" (sleep started through a
+        link of that name), stopped with the test."""
+        if getattr(self, "_steam_pid", None):
+            return self._steam_pid
+        link = self.root / "bin" / "steam"
+        link.parent.mkdir(exist_ok=True)
+        link.symlink_to(shutil.which("sleep"))
+        popen = subprocess.Popen([str(link), "3600"], stdin=subprocess.DEVNULL)
+        self._others.append(popen)
+        self._steam_pid = popen.pid
+        return popen.pid
+
+    def make_linux_steam(self, layout, console_log=None, library=None, pid="live",
+                         registry=None):
+        """Natively: a Steam folder with CS2 where the real Linux client puts it,
+        nothing in registry.vdf but what the client writes. layout: one of
+        LINUX_LAYOUTS. library: the client library to install as
+        ~/.steam/sdk64/steamclient.so (a link) or, for Flatpak and Snap, as
+        <steam>/linux64/steamclient.so. pid: "live" (a process named steam),
+        "dead", "other" (a live process of another name) or None, written to
+        the layout's steam.pid. registry: None (no registry.vdf) or "real"
+        (language, AutoLoginUser and HKLM SteamPID naming the live process).
+        Returns make_steam's dict of paths plus "steam_pid"."""
+        home = self.home
+        user_folder = home / ".steam"   # links, steam.pid, sdk64
+        if layout == "native":
+            steam = home / ".local" / "share" / "Steam"
+        elif layout == "debian":
+            steam = home / ".steam" / "debian-installation"
+        elif layout == "xdg":
+            data = self.root / "xdg-data"
+            self.extra_env["XDG_DATA_HOME"] = str(data)
+            steam = data / "Steam"
+        elif layout == "dangling":
+            steam = home / ".local" / "share" / "Steam"
+        elif layout == "flatpak":
+            user_folder = home / ".var" / "app" / "com.valvesoftware.Steam" / ".steam"
+            steam = user_folder.parent / ".local" / "share" / "Steam"
+        elif layout == "snap":
+            user_folder = home / "snap" / "steam" / "common" / ".steam"
+            steam = user_folder.parent / ".local" / "share" / "Steam"
+        else:
+            raise ValueError(layout)
+        (steam / "steamapps").mkdir(parents=True)
+        user_folder.mkdir(parents=True, exist_ok=True)
+        if layout in ("native", "debian", "flatpak"):
+            for name in ("root", "steam"):
+                (user_folder / name).symlink_to(steam)
+        if layout == "dangling":
+            (user_folder / "root").symlink_to(home / "removed-install")
+        (steam / "steamapps" / "libraryfolders.vdf").write_text(vdf_text({"libraryfolders": {
+            "0": {"path": str(steam), "label": "", "apps": {"730": "35000000000"}}}}) + "\n")
+        game_dir = steam / CS2_RELATIVE
+        (game_dir / "cfg").mkdir(parents=True)
+        if console_log is not None:
+            (game_dir / "console.log").write_text(console_log, encoding="utf-8")
+        if library:
+            if layout in ("flatpak", "snap"):
+                (steam / "linux64").mkdir()
+                shutil.copy2(library, steam / "linux64" / "steamclient.so")
+            else:
+                (home / ".steam" / "sdk64").mkdir(parents=True)
+                (home / ".steam" / "sdk64" / "steamclient.so").symlink_to(library)
+        steam_pid = {"live": self.steam_process, "dead": dead_pid, "other": os.getpid,
+                     None: lambda: None}[pid]()
+        if steam_pid is not None:
+            write_steam_pid(user_folder, steam_pid)
+        if registry == "real":
+            live = self.steam_process()
+            steam_pid = steam_pid or live
+            path = home / ".steam" / "registry.vdf"
+            path.write_text(vdf_text({"Registry": {
+                "HKCU": {"Software": {"Valve": {"Steam": {
+                    "language": "english", "AutoLoginUser": "player", "RememberPassword": "1",
+                    "SourceModInstallPath": str(steam / "steamapps" / "sourcemods")}}}},
+                "HKLM": {"Software": {"Valve": {"Steam": {
+                    "SteamPID": str(live), "TempAppCmdLine": "", "ClientLauncherType": "0"}}}},
+            }}) + "\n", encoding="utf-8")
+        return {"steam": steam.resolve(), "game_dir": game_dir.resolve(),
+                "cfg_dir": game_dir / "cfg", "console_log": game_dir / "console.log",
+                "steam_pid": steam_pid}
 
     # ---- the event log -----------------------------------------------------
 
@@ -407,11 +496,31 @@ class AgentEnv:
     def close(self):
         for process in self._processes:
             process.kill()
+        for popen in self._others:
+            popen.kill()
+            popen.wait()
         if IS_WIN:
             subprocess.run(["wineserver", "-k"], env=self.environ(), check=False,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         if os.environ.get("VANTOR_KEEP_TEST_DIRS") != "1":
             shutil.rmtree(self.root, ignore_errors=True)
+
+
+# Where the real Linux client may be installed (see make_linux_steam).
+LINUX_LAYOUTS = ("native", "debian", "xdg", "dangling", "flatpak", "snap")
+
+
+def write_steam_pid(folder, pid):
+    """steam.pid as the Linux client writes it, in its user folder (~/.steam)."""
+    folder.mkdir(parents=True, exist_ok=True)
+    (folder / "steam.pid").write_text("%d\n" % pid)
+
+
+def dead_pid():
+    """The process id of a process that has ended."""
+    popen = subprocess.Popen(["true"])
+    popen.wait()
+    return popen.pid
 
 
 def set_file_age(path, seconds):

@@ -1,0 +1,3 @@
+#include "agent/service_unit.h"
+
+bool service_unit_offered() { return false; }
