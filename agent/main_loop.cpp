@@ -117,6 +117,15 @@ void start_tray(MainLoop& loop) {
                      : "tray: icon added");
 }
 
+// The co-play and friend lists, each when its timer is due.
+void tick_steam_lists(MainLoop& loop) {
+    if (!loop.steam_ready) return;
+    if (coplay_tick_due(loop.steam_lists, tick_now()))
+        coplay_tick(loop.steam, loop.log, loop.steam_lists);
+    if (friend_tick_due(loop.steam_lists, tick_now()))
+        friend_tick(loop.steam, loop.log, loop.steam_lists);
+}
+
 void start_up(MainLoop& loop) {
     std::optional<std::filesystem::path> folder = agent_data_folder();
     loop.data_folder = folder ? *folder : path_from_utf8(".");
@@ -135,6 +144,9 @@ void start_up(MainLoop& loop) {
                      loop.options.write_cfg);
     start_listener(loop);
     loop.steam_ready = steam_init(loop.steam, loop.log);
+    // The lists are read before the first console line: a status block typed
+    // right after a restart is matched against them, not against nothing.
+    tick_steam_lists(loop);
     open_tail(loop);
     log_console(loop.log,
                 "watching -- press Ctrl+C to stop. Open the scoreboard in CS2 to force a status.");
@@ -253,12 +265,7 @@ void run_pass(MainLoop& loop, RoomPassContext& rooms) {
     // 4. Silence watchdog.
     watch_silence(loop);
     // 5. Steam: the co-play list every 5 s, the friend list every 30 s.
-    if (loop.steam_ready) {
-        if (coplay_tick_due(loop.steam_lists, tick_now()))
-            coplay_tick(loop.steam, loop.log, loop.steam_lists);
-        if (friend_tick_due(loop.steam_lists, tick_now()))
-            friend_tick(loop.steam, loop.log, loop.steam_lists);
-    }
+    tick_steam_lists(loop);
     // 6. Roster, POST, room link and tray menu.
     run_room_steps(rooms, loop.match);
 }
