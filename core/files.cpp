@@ -25,3 +25,13 @@ std::filesystem::path parent_folder_of(const std::filesystem::path& path) {
     if (kept == root && end > root) kept = root + 1;         // never into the root
     return std::filesystem::path(s.substr(0, kept));
 }
+
+bool folder_exists(const std::filesystem::path& path) {
+    std::error_code ec;
+    return std::filesystem::is_directory(path, ec) && !ec;
+}
+
+bool regular_file_exists(const std::filesystem::path& path) {
+    std::error_code ec;
+    return std::filesystem::is_regular_file(path, ec) && !ec;
+}

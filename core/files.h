@@ -28,6 +28,11 @@ std::optional<std::string> read_whole_file(const std::filesystem::path& path);
 // bytes reached the disk and the replace succeeded.
 bool write_whole_file(const std::filesystem::path& path, std::string_view bytes);
 
+// Whether a folder, or a regular file, is there, following links (a dangling
+// link is neither). A status that cannot be read counts as "not there".
+bool folder_exists(const std::filesystem::path& path);
+bool regular_file_exists(const std::filesystem::path& path);
+
 // The parent folder as the whole-file write works it out: the last component
 // and every separator ('\\' or '/') in front of it dropped, never the root.
 std::filesystem::path parent_folder_of(const std::filesystem::path& path);

@@ -10,15 +10,6 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-bool is_folder(const fs::path& path) {
-    std::error_code ec;
-    return fs::is_directory(path, ec) && !ec;
-}
-
-}  // namespace
-
 std::vector<fs::path> library_folders(const fs::path& steam_root, std::uint32_t appid) {
     std::vector<fs::path> with_app;
     std::vector<fs::path> without_app;
@@ -56,7 +47,7 @@ std::optional<Cs2Install> discover_cs2() {
     for (const fs::path& folder : library_folders(*steam_root, kCs2AppId)) {
         fs::path game_dir = folder / "steamapps" / "common" / "Counter-Strike Global Offensive" /
                             "game" / "csgo";
-        if (is_folder(game_dir)) {
+        if (folder_exists(game_dir)) {
             return Cs2Install{*steam_root, folder, game_dir, game_dir / "cfg",
                               game_dir / "console.log"};
         }

@@ -56,7 +56,7 @@ std::optional<fs::path> find_steam_root() {
         fs::path resolved = fs::canonical(candidate, ec);   // fails on a dangling link
         if (ec) continue;
         // A leftover folder that never held an install (no steamapps) is no hit.
-        if (!fs::is_directory(resolved / "steamapps", ec) || ec) continue;
+        if (!folder_exists(resolved / "steamapps")) continue;
         return resolved;
     }
     return std::nullopt;

@@ -59,8 +59,7 @@ std::vector<PreflightCheck> run_preflight(const std::optional<Cs2Install>& insta
     const bool running = is_cs2_running();
 
     if (install) {
-        std::error_code ec;
-        if (fs::is_regular_file(install->console_log, ec) && !ec) {
+        if (regular_file_exists(install->console_log)) {
             std::int64_t age = file_age_seconds(install->console_log);
             checks.push_back({"console.log", true,
                               path_to_utf8(install->console_log) + " (" + file_age_text(age) + ")"});

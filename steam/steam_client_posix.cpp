@@ -9,22 +9,13 @@
 #include <filesystem>
 #include <system_error>
 
+#include "core/files.h"
 #include "core/registry.h"
 #include "core/text.h"
 #include "steam/discovery.h"
 #include "steam/steam_registry.h"
 
 namespace fs = std::filesystem;
-
-namespace {
-
-// A file, through any links; a dangling link is no file.
-bool is_file(const fs::path& path) {
-    std::error_code ec;
-    return fs::is_regular_file(path, ec) && !ec;
-}
-
-}  // namespace
 
 const char* const kSteamClientLibraryName = "steamclient.so";
 
@@ -33,11 +24,11 @@ std::optional<std::string> steam_client_library_path() {
     if (value) return value;
     for (const fs::path& folder : steam_user_folders()) {
         const fs::path link = folder / "sdk64" / "steamclient.so";
-        if (is_file(link)) return path_to_utf8(link);
+        if (regular_file_exists(link)) return path_to_utf8(link);
     }
     if (auto root = find_steam_root()) {
         const fs::path library = *root / "linux64" / "steamclient.so";
-        if (is_file(library)) return path_to_utf8(library);
+        if (regular_file_exists(library)) return path_to_utf8(library);
     }
     return std::nullopt;
 }
