@@ -12,6 +12,7 @@ match. The matches come from the seeded generator of tools/sim_match.py.
 
     python3 tools/simulate.py [--matches N] [--seed S] [--match N] [--agents K]
         [--preset native|win64] [--build-dir DIR] [--json FILE] [--links] [--keep]
+        [--rate NAME=P]...
 
 Exit status 1 when some agent reported a wrong roster (a SteamID64 that is not
 one of the match's players) or a match without bots or duplicate names ended
@@ -312,7 +313,8 @@ def table(fig):
             lines.append("  %4d  %s" % (n, reason))
     if fig["findings"]:
         lines.append("")
-        lines.append("matches to look at (replay: tools/simulate --seed S --match N):")
+        lines.append("matches to look at (replay: tools/simulate --seed S --match N%s):" % "".join(
+            " --rate " + r for r in fig["rate_options"]))
         for f in fig["findings"]:
             lines.append("  --seed %s --match %d  %s: %d room keys%s  [%s]" % (
                 f["seed"], f["match"], f["kind"], f["room_keys"],
@@ -344,11 +346,18 @@ def main():
     parser.add_argument("--links", action="store_true", help="print every agent's room link")
     parser.add_argument("--keep", action="store_true", help="keep the agents' folders")
     parser.add_argument("--quiet", action="store_true", help="no line per match")
+    parser.add_argument("--rate", action="append", default=[], metavar="NAME=P",
+                        help="draw a situation at another rate (see tools/sim_match.py), to hunt for one kind")
     args = parser.parse_args()
     if not 1 <= args.agents <= 10:
         parser.error("--agents must be 1 to 10")
     build = Path(args.build_dir or ROOT / "build" / args.preset).resolve()
     load_modules(args.preset, build)
+    for item in args.rate:
+        name, _, value = item.partition("=")
+        if name not in sim_match.RATES:
+            parser.error("--rate: no situation %r (one of %s)" % (name, ", ".join(sim_match.RATES)))
+        sim_match.RATES[name] = float(value)
 
     indexes = [args.match] if args.match is not None else list(range(args.matches))
     results = []
@@ -368,6 +377,7 @@ def main():
     elapsed = time.monotonic() - started
     fig = figures(results)
     fig.update({"seed": args.seed, "agents": args.agents, "preset": args.preset,
+                "rate_options": args.rate,
                 "seconds": round(elapsed, 1), "rates": sim_match.RATES, "results": results})
     print()
     print(table(fig))
