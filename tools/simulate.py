@@ -133,6 +133,8 @@ def play_step(match, seats, step, t):
                                             seat.player["slot"])
         cs2.write_lines((["execing vantor"] if action == "exec" else []) + block)
     elif action == "watch":
+        if not sim_match.present(seat.player, t):
+            return   # a player who has left watches nobody
         if arg == "bot":
             bot = match["bot"]
             watched = (bot["steamid"], bot["name"], bot["team"], bot["slot"])
