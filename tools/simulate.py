@@ -362,13 +362,27 @@ def main():
         sim_match.RATES[name] = float(value)
 
     indexes = [args.match] if args.match is not None else list(range(args.matches))
+    out = Path(args.json) if args.json else ROOT / "build" / "simulate" / time.strftime(
+        "results-%Y%m%d-%H%M%S.json")
+    out.parent.mkdir(parents=True, exist_ok=True)
     results = []
     started = time.monotonic()
+
+    def summary():
+        fig = figures(results)
+        fig.update({"seed": args.seed, "agents": args.agents, "preset": args.preset,
+                    "rate_options": args.rate, "seconds": round(time.monotonic() - started, 1),
+                    "rates": sim_match.RATES, "results": results})
+        # Written after every match, so that a long run cut short keeps its figures.
+        out.write_text(json.dumps(fig, indent=2, ensure_ascii=False) + "\n", encoding="utf-8")
+        return fig
+
     for n in indexes:
         match = sim_match.generate_match(args.seed, n, args.agents)
         begun = time.monotonic()
         result = run_match(match, args)
         results.append(result)
+        summary()
         if not args.quiet:
             print("match %3d  %-14s %2d/%d completed  %d key(s)  %d room(s)%s  %.1fs  [%s]" % (
                 n, result["kind"], result["completed"], len(result["agents"]), len(result["room_keys"]),
@@ -376,19 +390,11 @@ def main():
                 time.monotonic() - begun, ", ".join(match["situations"])), flush=True)
         if args.links:
             print_links(result)
-    elapsed = time.monotonic() - started
-    fig = figures(results)
-    fig.update({"seed": args.seed, "agents": args.agents, "preset": args.preset,
-                "rate_options": args.rate,
-                "seconds": round(elapsed, 1), "rates": sim_match.RATES, "results": results})
+    fig = summary()
     print()
     print(table(fig))
     print("\n%d matches in %.0f s (%s build, %d agents per match)" % (
-        len(results), elapsed, args.preset, args.agents))
-    out = Path(args.json) if args.json else ROOT / "build" / "simulate" / time.strftime(
-        "results-%Y%m%d-%H%M%S.json")
-    out.parent.mkdir(parents=True, exist_ok=True)
-    out.write_text(json.dumps(fig, indent=2, ensure_ascii=False) + "\n", encoding="utf-8")
+        len(results), fig["seconds"], args.preset, args.agents))
     print("figures: %s" % out)
     clean = fig["by_kind"].get("clean", {})
     failed = clean.get("split", 0) or any(g["wrong_roster"] for g in fig["by_kind"].values())
