@@ -68,17 +68,17 @@ bool met_in_this_match(const CoplayEntry& entry, const RosterInputs& in) {
            within_margin(entry.coplay_time, in.start_time, in.coplay_margin);
 }
 
-// A match found only outside this match: a former name, a friend Steam does
-// not place in CS2, a co-play entry of an earlier match. Such a name may
-// belong to a player of this match whose own entry Steam has not named yet,
-// or names differently.
+// A match to an identity that this match itself does not vouch for: neither
+// GSI nor the user, and without a co-play entry of this match -- an earlier
+// match's co-play entry, a friend (in CS2 elsewhere, or not at all), a former
+// name. Such a name may belong to a player of this match whose own entry Steam
+// has not named yet, or names differently.
 bool matched_outside_this_match(const StatusMatch& match, const RosterInputs& in) {
-    if (match.via_history || match.source == "friend") return true;
-    if (match.source != "coplay") return false;
+    if (match.source == "gsi" || match.source == "self") return false;
     for (const CoplayEntry& entry : in.coplay) {
-        if (entry.steamid == match.steamid) return !met_in_this_match(entry, in);
+        if (entry.steamid == match.steamid && met_in_this_match(entry, in)) return false;
     }
-    return false;
+    return true;
 }
 
 // Whether some co-play entry of this match is none of the accepted rows.

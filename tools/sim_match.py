@@ -28,7 +28,7 @@ RATES = {
     "name_change": 0.1,        # a player renames in Steam during the match
     "exotic_names": 0.3,       # names with emoji, other scripts, apostrophes, escape sequences
     "unknown_persona": 0.1,    # per co-play entry: "[unknown]" until the agent requests it
-    "namesake": 0.03,          # per agent: an old co-play entry or an offline friend has a player's name
+    "namesake": 0.03,          # per agent: an old co-play entry or a friend elsewhere has a player's name
     "bot": 0.1,                # a player leaves and a bot takes the slot
     "early_status": 0.5,       # per agent: the first status is typed before everyone is in
     "spectate": 0.3,           # per agent: the player dies and GSI names the players watched
@@ -252,7 +252,10 @@ def _steam_view(rng, a, players, friends, spare_ids):
             coplay.append({"steamid": str(spare.pop()), "appid": 730,
                            "time_offset": -rng.randint(86400, 30 * 86400), "persona": name})
         else:
-            friend_list.append({"steamid": str(spare.pop()), "persona": name, "history": [name]})
+            friend = {"steamid": str(spare.pop()), "persona": name, "history": [name]}
+            if victim % 2:
+                friend["game_id"] = 730   # playing CS2, in another match
+            friend_list.append(friend)
         noted.append("namesake in a Steam view")
     rng.shuffle(coplay)
     return {"self": {"steamid": str(me["steamid"]), "persona": me["name"]},

@@ -287,7 +287,7 @@ TEST(RosterFromStatus, AMatchOutsideThisMatchWaitsWhileAPlayerOfThisMatchIsUnacc
         const char* guards;
         std::string source;
         bool via_history;
-        std::int64_t met;            // co-play time of kBase+50, when it is a co-play entry
+        std::int64_t met;            // co-play time of kBase+50, when it has a co-play entry
         bool unaccounted;
         bool accepted;
     };
@@ -296,8 +296,10 @@ TEST(RosterFromStatus, AMatchOutsideThisMatchWaitsWhileAPlayerOfThisMatchIsUnacc
         {"an old co-play entry, nobody of this match unaccounted", "coplay", false, kStart - 86400, false, true},
         {"a co-play entry of this match", "coplay", false, kStart - 300, true, true},
         {"a friend Steam does not place in CS2", "friend", false, 0, true, false},
-        {"a friend in CS2", "friend-in-cs2", false, 0, true, true},
+        {"a friend in CS2, but not met in this match", "friend-in-cs2", false, 0, true, false},
+        {"a friend met in this match", "friend-in-cs2", false, kStart + 10, true, true},
         {"a former name", "friend-in-cs2", true, 0, true, false},
+        {"a former name of a player met in this match", "friend", true, kStart + 10, true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.guards);
@@ -308,7 +310,10 @@ TEST(RosterFromStatus, AMatchOutsideThisMatchWaitsWhileAPlayerOfThisMatchIsUnacc
         rows[5] = row("Alex", kBase + 50, c.source);
         rows[5].via_history = c.via_history;
         set_status(in, rows, 10);
-        in.coplay = {coplay(kBase + 10, "me", kStart), coplay(kBase + 9, "player1", kStart + 20)};
+        in.coplay = {coplay(kBase + 10, "me", kStart)};
+        for (int i = 1; i <= 9; ++i) {
+            if (i != 5) in.coplay.push_back(coplay(kBase + i, numbered("player", 10 - i), kStart + 20));
+        }
         if (c.met != 0) in.coplay.push_back(coplay(kBase + 50, "Alex", c.met));
         if (c.unaccounted) in.coplay.push_back(coplay(kBase + 5, "", kStart + 30));   // the real Alex
         in.coplay.push_back(coplay(kBase + 60, "", kStart - 86400));   // an old stranger never counts
