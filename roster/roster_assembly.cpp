@@ -17,6 +17,8 @@ constexpr const char* kNoCandidate = "no candidate";
 constexpr const char* kAmbiguous = "several candidates share this name";
 constexpr const char* kInexactFriend = "inexact match against a friend Steam does not place in CS2";
 constexpr const char* kClash = "two players resolved to one SteamID64";
+constexpr const char* kOutsideMatch =
+    "matched only outside this match while a player of this match is unaccounted for";
 
 // One entry per SteamID64; the first source to name a player keeps it and the
 // first non-empty name wins.
@@ -60,6 +62,55 @@ const char* rejection_reason(const StatusMatch& match) {
     return nullptr;
 }
 
+// A CS2 co-play entry met in this match: at most the margin before its start.
+bool met_in_this_match(const CoplayEntry& entry, const RosterInputs& in) {
+    return entry.appid == kCs2AppId && in.start_time >= 1 &&
+           within_margin(entry.coplay_time, in.start_time, in.coplay_margin);
+}
+
+// A match to an identity that this match itself does not vouch for: neither
+// GSI nor the user, and without a co-play entry of this match -- an earlier
+// match's co-play entry, a friend (in CS2 elsewhere, or not at all), a former
+// name. Such a name may belong to a player of this match whose own entry Steam
+// has not named yet, or names differently.
+bool matched_outside_this_match(const StatusMatch& match, const RosterInputs& in) {
+    if (match.source == "gsi" || match.source == "self") return false;
+    for (const CoplayEntry& entry : in.coplay) {
+        if (entry.steamid == match.steamid && met_in_this_match(entry, in)) return false;
+    }
+    return true;
+}
+
+// Whether some co-play entry of this match is none of the accepted rows.
+bool player_of_this_match_unaccounted(const RosterInputs& in,
+                                      const std::unordered_map<std::uint64_t, int>& accepted) {
+    for (const CoplayEntry& entry : in.coplay) {
+        if (entry.steamid != in.self_steamid && met_in_this_match(entry, in) &&
+            accepted.count(entry.steamid) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The one GSI player among `missing` not yet used whose name is the status
+// name, at the first tier that finds any; null when none or several.
+const GsiPlayers::value_type* gsi_namesake(const std::string& status_name,
+                                           const std::vector<const GsiPlayers::value_type*>& missing,
+                                           const std::vector<bool>& used) {
+    for (MatchTier tier : {MatchTier::exact, MatchTier::trimmed, MatchTier::casefold}) {
+        const GsiPlayers::value_type* found = nullptr;
+        int count = 0;
+        for (std::size_t i = 0; i < missing.size(); ++i) {
+            if (!names_equal_at_tier(status_name, missing[i]->second.name, tier)) continue;
+            ++count;
+            if (!used[i]) found = missing[i];
+        }
+        if (count > 0) return count == 1 ? found : nullptr;
+    }
+    return nullptr;
+}
+
 void add_from_status(const RosterInputs& in, Roster& roster, WorkingTable& table) {
     const StatusBlock& block = *in.status;
     const MatchReport& report = *in.report;
@@ -71,11 +122,26 @@ void add_from_status(const RosterInputs& in, Roster& roster, WorkingTable& table
     std::unordered_map<std::uint64_t, int> accepted_rows;
     std::vector<std::uint64_t> accepted_order;
     for (const StatusMatch& match : report.matches) {
-        if (const char* reason = rejection_reason(match)) {
+        if (rejection_reason(match) == nullptr && accepted_rows[match.steamid]++ == 0) {
+            accepted_order.push_back(match.steamid);
+        }
+    }
+    // While a player met in this match is none of the accepted rows, a name
+    // matched only outside this match may well be that player's.
+    const bool unaccounted = player_of_this_match_unaccounted(in, accepted_rows);
+    std::vector<std::size_t> rejected_rows;   // the row of each entry of roster.rejected
+    for (std::size_t row = 0; row < report.matches.size(); ++row) {
+        const StatusMatch& match = report.matches[row];
+        const char* reason = rejection_reason(match);
+        if (reason == nullptr && unaccounted && matched_outside_this_match(match, in)) {
+            reason = kOutsideMatch;
+            accepted_rows[match.steamid]--;
+        }
+        if (reason != nullptr) {
             roster.rejected.push_back({match.status_name, reason});
+            rejected_rows.push_back(row);
             continue;
         }
-        if (accepted_rows[match.steamid]++ == 0) accepted_order.push_back(match.steamid);
         table.add(match.steamid, match.status_name, match.source.c_str());
     }
 
@@ -83,23 +149,37 @@ void add_from_status(const RosterInputs& in, Roster& roster, WorkingTable& table
     // rejected, and the SteamID64 leaves the roster.
     for (std::uint64_t steamid : accepted_order) {
         if (accepted_rows[steamid] < 2) continue;
-        for (const StatusMatch& match : report.matches) {
-            if (match.steamid == steamid) roster.rejected.push_back({match.status_name, kClash});
+        for (std::size_t row = 0; row < report.matches.size(); ++row) {
+            if (report.matches[row].steamid != steamid) continue;
+            roster.rejected.push_back({report.matches[row].status_name, kClash});
+            rejected_rows.push_back(row);
         }
         table.players.erase(steamid);
     }
 
-    // The unresolved names are taken to be exactly the GSI players the roster
-    // lacks, when their numbers agree.
+    // An unresolved row is filled from a GSI player the roster lacks only when
+    // that player's name is the row's name, one to one: a count alone would
+    // bind a player who has left, or a bot, to a stranger's row.
     std::vector<const GsiPlayers::value_type*> missing;
     for (const auto& entry : in.gsi_players) {
-        if (!table.has(entry.first)) missing.push_back(&entry);
+        if (entry.first != 0 && !table.has(entry.first)) missing.push_back(&entry);
     }
-    if (!roster.rejected.empty() && missing.size() == roster.rejected.size()) {
-        for (const auto* entry : missing) table.add(entry->first, entry->second.name, "gsi-fill");
-        roster.filled_from_gsi = missing.size();
-        roster.rejected.clear();
+    std::vector<bool> used(missing.size(), false);
+    std::vector<bool> filled(report.matches.size(), false);
+    for (std::size_t row : rejected_rows) {
+        if (filled[row]) continue;
+        const GsiPlayers::value_type* gsi = gsi_namesake(report.matches[row].status_name, missing, used);
+        if (gsi == nullptr) continue;
+        for (std::size_t i = 0; i < missing.size(); ++i) used[i] = used[i] || missing[i] == gsi;
+        table.add(gsi->first, gsi->second.name, "gsi-fill");
+        filled[row] = true;
+        ++roster.filled_from_gsi;
     }
+    std::vector<RejectedName> still;
+    for (std::size_t i = 0; i < roster.rejected.size(); ++i) {
+        if (!filled[rejected_rows[i]]) still.push_back(std::move(roster.rejected[i]));
+    }
+    roster.rejected = std::move(still);
 }
 
 void assign_groups(const MatchReport& report, const Roster& roster, WorkingTable& table) {

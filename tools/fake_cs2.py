@@ -57,27 +57,40 @@ def time_prefix(now=None):
 
 def status_lines(players, reservation, bots=0, pending=1):
     """A `status` block as the client prints it, without time prefixes."""
-    humans = len(players)
-    total = humans + bots
+    rows = [{"kind": "pending"} for _ in range(pending)]
+    rows += [{"kind": "player", "slot": i + 1, "name": name} for i, (_, name) in enumerate(players)]
+    rows += [{"kind": "bot", "slot": len(players) + i + 1, "name": f"Bot {i}"} for i in range(bots)]
+    return status_block_lines(rows, reservation)
+
+
+def status_block_lines(rows, reservation, source_slot=1):
+    """A `status` block of the given rows, in order: {"kind": "player" | "bot",
+    "slot": id, "name": text} or {"kind": "pending"} (a slot still being
+    connected). `source_slot` is the slot of the player at this machine."""
+    humans = sum(1 for r in rows if r["kind"] == "player")
+    bots = sum(1 for r in rows if r["kind"] == "bot")
     tail = f" (reserved {reservation})" if reservation else ""
     lines = [
         "[Client] ----- Status -----",
         "[Client] version  : 2000258/13925 2000258 secure  public",
         "[Client] steamid  : [A:1:3221422080:31046] (90267331543658496)",
-        "[Client] source   : slot 1",
-        f"[Client] players  : {humans} humans, {bots} bots ({max(total, 10)} max) "
+        f"[Client] source   : slot {source_slot}",
+        f"[Client] players  : {humans} humans, {bots} bots ({max(humans + bots, 10)} max) "
         f"(not hibernating){tail}",
         "[Client] ---------players--------",
         "[Client]   id     time ping loss      state   rate name",
     ]
-    for _ in range(pending):
-        lines.append("[Client] 65535 [NoChan]    0    0 challenging      0 ''")
-    for i, (_, name) in enumerate(players):
-        minutes, seconds = divmod(190 - 7 * i, 60)
-        lines.append(f"[Client] {i + 1:4d}    {minutes:02d}:{seconds:02d} {4 + i % 30:4d}    0"
-                     f"     active 786432 '{name}'")
-    for i in range(bots):
-        lines.append(f"[Client] {humans + i + 1:4d}      BOT    0    0     active      0 'Bot {i}'")
+    i = 0  # the how-many-th player row: its connection time and ping
+    for row in rows:
+        if row["kind"] == "pending":
+            lines.append("[Client] 65535 [NoChan]    0    0 challenging      0 ''")
+        elif row["kind"] == "bot":
+            lines.append(f"[Client] {row['slot']:4d}      BOT    0    0     active      0 '{row['name']}'")
+        else:
+            minutes, seconds = divmod(190 - 7 * i, 60)
+            lines.append(f"[Client] {row['slot']:4d}    {minutes:02d}:{seconds:02d} {4 + i % 30:4d}    0"
+                         f"     active 786432 '{row['name']}'")
+            i += 1
     lines.append("[Client] #end")
     return lines
 
@@ -150,6 +163,17 @@ class FakeCs2:
             body["player"].update({"observer_slot": 1, "team": "CT", "activity": "playing",
                                    "state": {"health": 100, "armor": 0, "helmet": False,
                                              "money": 800, "round_kills": 0}})
+        return body
+
+    def spectating(self, steamid, name, team, observer_slot):
+        """A payload while this player is dead and watches another player (or a
+        bot, whose SteamID64 is a stand-in): the player section is the one
+        watched."""
+        body = self.payload()
+        body["player"] = {"steamid": str(steamid), "name": name, "team": team,
+                          "observer_slot": observer_slot, "activity": "playing",
+                          "state": {"health": 100, "armor": 100, "helmet": True,
+                                    "money": 2400, "round_kills": 0}}
         return body
 
     def post(self, body=None, timeout=5.0):

@@ -237,32 +237,96 @@ TEST(RosterFromStatus, TwoRowsOnOneSteamIdAreBothLeftOut) {
               "players resolved to one SteamID64), 'j\xC3\xBCrgen?' (two players resolved to one SteamID64)");
 }
 
-TEST(RosterFromStatus, MissingGsiPlayersFillUnresolvedNamesOnlyWhenTheCountsAgree) {
-    RosterInputs in;
-    std::vector<StatusMatch> rows = ten_exact_rows();   // kBase+10 .. kBase+1
-    rows[2] = row("Unknown A", 0);
-    rows[8] = row("Ghost", kBase + 2, "friend", MatchTier::exact, true);
-    set_status(in, rows, 10);
-    for (int i = 1; i <= 10; ++i) in.gsi_players[kBase + i] = {numbered("g", i), i % 2 ? "T" : "CT", i, 1};
+TEST(RosterFromStatus, AnUnresolvedRowIsFilledOnlyFromAGsiPlayerOfTheSameName) {
+    // Rows 2 and 8 are unresolved; GSI knows the players kBase+8 and kBase+2
+    // whom the roster lacks, under the names in each case.
+    struct Case {
+        const char* guards;
+        const char* gsi8;
+        const char* gsi2;
+        std::uint64_t filled;
+        std::vector<std::string> unresolved;
+    };
+    const Case cases[] = {
+        {"both names agree exactly: both rows filled", "Nico", "Ghost", 2, {}},
+        {"names agree after case folding and trimming", "NICO", "Ghost ", 2, {}},
+        {"a player who left (other name) never takes a stranger's row", "Lark", "Ghost", 1, {"Nico"}},
+        {"a bot's stand-in is not bound to a human row", "Zane", "Vitaliy", 0, {"Nico", "Ghost"}},
+        {"two GSI players of the row's name: neither is chosen", "Nico", "Nico", 0, {"Nico", "Ghost"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.guards);
+        RosterInputs in;
+        std::vector<StatusMatch> rows = ten_exact_rows();   // kBase+10 .. kBase+1
+        rows[2] = row("Nico", 0);
+        rows[8] = row("Ghost", kBase + 2, "friend", MatchTier::exact, true);
+        set_status(in, rows, 10);
+        for (int i = 1; i <= 10; ++i) in.gsi_players[kBase + i] = {numbered("player", 10 - i), "T", i, 1};
+        in.gsi_players[kBase + 8].name = c.gsi8;
+        in.gsi_players[kBase + 2].name = c.gsi2;
 
-    Roster roster = assemble_roster(in);   // kBase+8 and kBase+2 are missing, two names unresolved
-    EXPECT_EQ(roster.filled_from_gsi, 2u);
-    EXPECT_TRUE(roster.rejected.empty());
-    EXPECT_EQ(roster.blocked_by, "");
-    const RosterPlayer* filled = find(roster, kBase + 8);
-    ASSERT_NE(filled, nullptr);
-    EXPECT_EQ(filled->source, "gsi-fill");
-    EXPECT_EQ(filled->name, "g8");
-    EXPECT_EQ(filled->group, 0);                     // row 2 resolved to nobody
-    EXPECT_EQ(find(roster, kBase + 2)->group, 2);    // row 8 had resolved to it
-    EXPECT_EQ(find(roster, kBase + 10)->group, 1);
+        const Roster roster = assemble_roster(in);
+        EXPECT_EQ(roster.filled_from_gsi, c.filled);
+        std::vector<std::string> unresolved;
+        for (const RejectedName& r : roster.rejected) unresolved.push_back(r.name);
+        EXPECT_EQ(unresolved, c.unresolved);
+        EXPECT_EQ(roster.players.size(), 8 + c.filled);
+        EXPECT_EQ(roster.validated, c.filled == 2);
+        if (c.filled == 2) {
+            EXPECT_EQ(find(roster, kBase + 8)->source, "gsi-fill");
+            EXPECT_EQ(find(roster, kBase + 8)->group, 0);   // row 2 resolved to nobody
+            EXPECT_EQ(find(roster, kBase + 10)->group, 1);
+        }
+    }
+}
 
-    in.gsi_players[kBase + 11] = {"g11", "T", 11, 1};   // three missing for two names
-    roster = assemble_roster(in);
-    EXPECT_EQ(roster.filled_from_gsi, 0u);
-    EXPECT_EQ(roster.players.size(), 8u);
-    EXPECT_EQ(roster.rejected.size(), 2u);
-    for (const RosterPlayer& p : roster.players) EXPECT_EQ(p.group, 0);
+TEST(RosterFromStatus, AMatchOutsideThisMatchWaitsWhileAPlayerOfThisMatchIsUnaccounted) {
+    // Row 5 "Alex" resolved to kBase+50; kBase+5 was met in this match and is
+    // resolved by no row (its name not yet known to Steam, or changed).
+    struct Case {
+        const char* guards;
+        std::string source;
+        bool via_history;
+        std::int64_t met;            // co-play time of kBase+50, when it has a co-play entry
+        bool unaccounted;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"an old co-play entry", "coplay", false, kStart - 86400, true, false},
+        {"an old co-play entry, nobody of this match unaccounted", "coplay", false, kStart - 86400, false, true},
+        {"a co-play entry of this match", "coplay", false, kStart - 300, true, true},
+        {"a friend Steam does not place in CS2", "friend", false, 0, true, false},
+        {"a friend in CS2, but not met in this match", "friend-in-cs2", false, 0, true, false},
+        {"a friend met in this match", "friend-in-cs2", false, kStart + 10, true, true},
+        {"a former name", "friend-in-cs2", true, 0, true, false},
+        {"a former name of a player met in this match", "friend", true, kStart + 10, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.guards);
+        RosterInputs in;
+        in.start_time = kStart;
+        in.self_steamid = kBase + 10;
+        std::vector<StatusMatch> rows = ten_exact_rows();
+        rows[5] = row("Alex", kBase + 50, c.source);
+        rows[5].via_history = c.via_history;
+        set_status(in, rows, 10);
+        in.coplay = {coplay(kBase + 10, "me", kStart)};
+        for (int i = 1; i <= 9; ++i) {
+            if (i != 5) in.coplay.push_back(coplay(kBase + i, numbered("player", 10 - i), kStart + 20));
+        }
+        if (c.met != 0) in.coplay.push_back(coplay(kBase + 50, "Alex", c.met));
+        if (c.unaccounted) in.coplay.push_back(coplay(kBase + 5, "", kStart + 30));   // the real Alex
+        in.coplay.push_back(coplay(kBase + 60, "", kStart - 86400));   // an old stranger never counts
+
+        const Roster roster = assemble_roster(in);
+        EXPECT_EQ(find(roster, kBase + 50) != nullptr, c.accepted);
+        EXPECT_EQ(roster.complete && roster.validated, c.accepted);
+        if (!c.accepted) {
+            EXPECT_EQ(roster.blocked_by,
+                      "roster has 9 of 10 players; unresolved: 'Alex' (matched only outside this match "
+                      "while a player of this match is unaccounted for)");
+        }
+    }
 }
 
 TEST(RosterFromStatus, ValidationFollowsTheBlockCount) {
@@ -342,7 +406,7 @@ TEST(RosterAssembly, RandomInputsKeepTheRosterConsistent) {
         in.self_name = rng() % 2 ? "me" : "";
         in.connect_time_reliable = rng() % 2;
         in.start_time = static_cast<std::int64_t>(rng() % 3) * kStart - kStart;
-        for (int i = rng() % 12; i > 0; --i) in.gsi_players[rng() % 15] = {rng() % 2 ? "n" : "", "T", 0, 1};
+        for (int i = rng() % 12; i > 0; --i) in.gsi_players[rng() % 15] = {rng() % 2 ? numbered("r", rng() % 4) : "", "T", 0, 1};
         for (int i = rng() % 12; i > 0; --i) {
             in.coplay.push_back(coplay(rng() % 15, "c", kStart - 400 + rng() % 200, rng() % 4 ? 730 : 1));
         }
@@ -366,9 +430,13 @@ TEST(RosterAssembly, RandomInputsKeepTheRosterConsistent) {
         EXPECT_EQ(roster.complete, roster.players.size() == 10);
         EXPECT_EQ(!roster.room_key.empty(), roster.complete);
         EXPECT_EQ(roster.blocked_by.empty(), roster.complete && roster.validated);
-        if (roster.filled_from_gsi) {
-            EXPECT_TRUE(roster.rejected.empty());
+        std::uint64_t filled = 0;
+        for (const RosterPlayer& p : roster.players) {
+            if (p.source != "gsi-fill") continue;
+            ++filled;
+            EXPECT_EQ(in.gsi_players.count(p.steamid), 1u);
         }
+        EXPECT_EQ(filled, roster.filled_from_gsi);
         EXPECT_FALSE(roster_json(roster).dump().empty());
     }
 }
