@@ -91,12 +91,16 @@ void open_tail(MainLoop& loop) {
     const std::filesystem::path& path =
         loop.options.console_log.empty() ? loop.install.console_log : loop.options.console_log;
     const std::string text = path_to_utf8(path);
-    if (loop.tail.open(path, false))
+    bool not_regular = false;
+    if (loop.tail.open(path, false, &not_regular))
         log_event(loop.log, "tail_open", {{"path", text}, {"offset", loop.tail.offset}},
                   "tail: watching " + text + " from byte " + std::to_string(loop.tail.offset));
     else
         log_event(loop.log, "error", {{"where", "tail_open"}, {"detail", text}},
-                  "tail: cannot open " + text);
+                  "tail: cannot open " + text +
+                      (not_regular ? " -- not a regular file (a FIFO or a device?); give the path of "
+                                     "CS2's console.log"
+                                   : ""));
 }
 
 void start_tray(MainLoop& loop) {
