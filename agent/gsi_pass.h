@@ -19,7 +19,7 @@ struct MatchState;
 // What is left waits in the listener's queue for the next pass. The game sends
 // one body of a few KiB about once a second.
 inline constexpr std::size_t kGsiBodiesPerPass = 32;
-inline constexpr std::size_t kGsiBytesPerPass = 2 * 1024 * 1024;
+inline constexpr std::size_t kGsiBytesPerPass = 2097152;   // 2 MiB
 
 // The main loop's view of GSI between passes: the state that last changed
 // the phase fields, and whether there is one.

@@ -32,8 +32,8 @@ inline constexpr std::uint32_t kGsiConnectionDeadlineMs = 5000;  // whole connec
 inline constexpr std::size_t kGsiMaxConnections = 32;
 // Bytes all connections may hold together. Past it, only requests still below
 // kGsiSmallRequest are read on (every real payload is), the others wait.
-inline constexpr std::size_t kGsiInFlightBytes = 8 * 1024 * 1024;
-inline constexpr std::size_t kGsiSmallRequest = 128 * 1024;
+inline constexpr std::size_t kGsiInFlightBytes = 8388608;     // 8 MiB
+inline constexpr std::size_t kGsiSmallRequest = 131072;      // 128 KiB
 // The worker looks at the stop flag at least this often.
 inline constexpr std::uint32_t kGsiWaitSliceMs = 50;
 
@@ -41,7 +41,7 @@ inline constexpr std::uint32_t kGsiWaitSliceMs = 50;
 // bodies are dropped (and counted), so a flood cannot exhaust memory while the
 // main loop is slow or blocked.
 inline constexpr std::size_t kGsiQueueMaxBodies = 256;
-inline constexpr std::size_t kGsiQueueMaxBytes = 8 * 1024 * 1024;
+inline constexpr std::size_t kGsiQueueMaxBytes = 8388608;     // 8 MiB
 
 // The empty reply every request gets (57 bytes).
 inline constexpr std::string_view kGsiReply =
