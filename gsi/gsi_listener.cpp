@@ -138,13 +138,20 @@ void serve_loop(GsiListener* listener, NetSocket listening) {
     std::vector<NetWaitEntry> waits;
     std::vector<Connection*> waited;
     while (!listener->stopping.load()) {
+        // Past the budget, the request furthest along is read on (it frees its
+        // bytes soonest) and the other large ones wait, so the budget is
+        // passed by one request at most and some request always progresses.
         const bool over_budget = bytes_held(open) >= kGsiInFlightBytes;
+        const Connection* furthest = nullptr;
+        for (const Connection& c : open) {
+            if (!furthest || c.request.size() > furthest->request.size()) furthest = &c;
+        }
         auto now = Clock::now();
         waits.clear();
         waited.clear();
         if (open.size() < kGsiMaxConnections) waits.push_back(NetWaitEntry{listening, false});
         for (Connection& c : open) {
-            if (over_budget && c.request.size() >= kGsiSmallRequest) {
+            if (over_budget && &c != furthest && c.request.size() >= kGsiSmallRequest) {
                 // Held back by the others' bytes, not silent by its own doing.
                 c.silent_until = now + milliseconds(kGsiRecvTimeoutMs);
                 continue;

@@ -30,9 +30,10 @@ inline constexpr std::uint32_t kGsiConnectionDeadlineMs = 5000;  // whole connec
 
 // Connections served at once; further ones wait in the listen backlog.
 inline constexpr std::size_t kGsiMaxConnections = 32;
-// Bytes all connections may hold together. Past it, only requests still below
-// kGsiSmallRequest are read on (every real payload is), the others wait.
-inline constexpr std::size_t kGsiInFlightBytes = 8388608;     // 8 MiB
+// Bytes all connections may hold together. Past it, only the request furthest
+// along and those still below kGsiSmallRequest (every real payload is) are
+// read on; the others wait.
+inline constexpr std::size_t kGsiInFlightBytes = 4194304;     // 4 MiB
 inline constexpr std::size_t kGsiSmallRequest = 131072;      // 128 KiB
 // The worker looks at the stop flag at least this often.
 inline constexpr std::uint32_t kGsiWaitSliceMs = 50;

@@ -298,6 +298,27 @@ TEST_F(ListenerTest, IdleAndStalledClientsDoNotStarveTheGame) {
     for (std::thread& t : stalled) t.join();
 }
 
+// Several near-4 MiB POSTs at once pass the bytes the listener reads on at
+// once: they are served one after another, none left waiting for good.
+TEST_F(ListenerTest, ConcurrentLargePostsAreAllServed) {
+    const std::string body = "{\"pad\":\"" + std::string(4000000, 'p') + "\"}";
+    std::vector<std::string> replies(4);
+    std::vector<std::thread> senders;
+    for (std::string& reply : replies) {
+        senders.emplace_back([&] {
+            Client client(listener.port);
+            if (client.send_bytes(post(body))) reply = client.read_all();
+        });
+    }
+    for (std::thread& t : senders) t.join();
+    EXPECT_EQ(replies, std::vector<std::string>(4, std::string(kGsiReply)));
+    EXPECT_EQ(listener.requests(), 4u);
+    EXPECT_EQ(listener.malformed(), 0u);
+    std::vector<std::string> bodies;
+    listener.drain(bodies);   // two fit the queue's 8 MiB; the older ones made room
+    EXPECT_EQ(bodies.size() + listener.dropped(), 4u);
+}
+
 // Stopping never waits for a client, whatever it is doing.
 TEST(Listener, StopReturnsPromptlyWithClientsConnected) {
     GsiListener listener;

@@ -84,6 +84,7 @@ def flood(port, request, until, counts):
     while time.monotonic() < until:
         if post(port, request, timeout=5.0) is None:
             counts["flood_failed"] += 1
+            time.sleep(0.05)   # refused once the agent is gone: no busy loop
         else:
             counts["flood_answered"] += 1
 
@@ -190,9 +191,10 @@ def main():
 
         # Ctrl+C with the load still on.
         until_more = time.monotonic() + 3.0
-        more = [threading.Thread(target=flood, args=(port, request, until_more, counts), daemon=True)
+        after = dict(counts)   # what happens around the stop is not counted
+        more = [threading.Thread(target=flood, args=(port, request, until_more, after), daemon=True)
                 for _ in range(FLOOD_THREADS)]
-        more.append(threading.Thread(target=hold_idle, args=(port, until_more, counts), daemon=True))
+        more.append(threading.Thread(target=hold_idle, args=(port, until_more, after), daemon=True))
         for t in more:
             t.start()
         time.sleep(1.0)
