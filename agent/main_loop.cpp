@@ -34,6 +34,7 @@
 namespace {
 
 constexpr std::uint32_t kPassSleepMs = 300;
+constexpr std::uint32_t kSleepSliceMs = 50;
 
 struct MainLoop {
     const AgentOptions& options;
@@ -294,7 +295,9 @@ int run_main_loop(const AgentOptions& options, const Cs2Install& install, EventL
     RoomPassContext rooms = room_context(loop);
     while (!stop_requested()) {
         run_pass(loop, rooms);
-        sleep_ms(kPassSleepMs);
+        // The pause between passes ends early on Ctrl+C.
+        for (std::uint32_t slept = 0; slept < kPassSleepMs && !stop_requested(); slept += kSleepSliceMs)
+            sleep_ms(kSleepSliceMs);
     }
     stop_sequence(loop);
     return 0;
