@@ -19,14 +19,14 @@ struct MatchState;
 // What is left waits in the listener's queue for the next pass. The game sends
 // one body of a few KiB about once a second.
 inline constexpr std::size_t kGsiBodiesPerPass = 32;
-inline constexpr std::size_t kGsiBytesPerPass = 2097152;   // 2 MiB
+inline constexpr std::size_t kGsiBytesPerPass = 2097152;  // 2 MiB
 
 // The main loop's view of GSI between passes: the state that last changed
 // the phase fields, and whether there is one.
 struct GsiView {
     GsiState last;
     bool have_state = false;
-    std::uint64_t dropped_reported = 0;   // the listener's dropped count last reported
+    std::uint64_t dropped_reported = 0;  // the listener's dropped count last reported
 };
 
 // Takes the bodies of this pass from the listener's queue and handles them in

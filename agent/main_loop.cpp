@@ -97,11 +97,12 @@ void open_tail(MainLoop& loop) {
         log_event(loop.log, "tail_open", {{"path", text}, {"offset", loop.tail.offset}},
                   "tail: watching " + text + " from byte " + std::to_string(loop.tail.offset));
     else
-        log_event(loop.log, "error", {{"where", "tail_open"}, {"detail", text}},
-                  "tail: cannot open " + text +
-                      (not_regular ? " -- not a regular file (a FIFO or a device?); give the path of "
-                                     "CS2's console.log"
-                                   : ""));
+        log_event(
+            loop.log, "error", {{"where", "tail_open"}, {"detail", text}},
+            "tail: cannot open " + text +
+                (not_regular ? " -- not a regular file (a FIFO or a device?); give the path of "
+                               "CS2's console.log"
+                             : ""));
 }
 
 void start_tray(MainLoop& loop) {
@@ -296,7 +297,8 @@ int run_main_loop(const AgentOptions& options, const Cs2Install& install, EventL
     while (!stop_requested()) {
         run_pass(loop, rooms);
         // The pause between passes ends early on Ctrl+C.
-        for (std::uint32_t slept = 0; slept < kPassSleepMs && !stop_requested(); slept += kSleepSliceMs)
+        for (std::uint32_t slept = 0; slept < kPassSleepMs && !stop_requested();
+             slept += kSleepSliceMs)
             sleep_ms(kSleepSliceMs);
     }
     stop_sequence(loop);

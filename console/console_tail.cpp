@@ -36,8 +36,7 @@ bool ConsoleTail::open(const std::filesystem::path& file, bool from_start, bool*
     offset = 0;
     partial_line.clear();
     SharedFileGuard guard;
-    if (!shared_file_open(guard.file, path, not_regular))
-        return false;
+    if (!shared_file_open(guard.file, path, not_regular)) return false;
     if (!from_start) {
         std::uint64_t size = 0;
         if (!shared_file_size(guard.file, size))

@@ -45,6 +45,4 @@ struct ConsoleTail {
 
 // Cuts `partial` at its line feeds into `lines`, at most `most` lines, keeping
 // what follows the last line cut in `partial`.
-void cut_lines(std::string& partial, std::vector<std::string>& lines,
-               std::size_t most = SIZE_MAX);
-
+void cut_lines(std::string& partial, std::vector<std::string>& lines, std::size_t most = SIZE_MAX);

@@ -245,7 +245,8 @@ void GsiListener::enqueue(std::string body) {
     queue_bytes += body.size();
     queue.push_back(std::move(body));
     // The newest body always stays: one body never passes the byte bound.
-    while (queue.size() > 1 && (queue.size() > kGsiQueueMaxBodies || queue_bytes > kGsiQueueMaxBytes)) {
+    while (queue.size() > 1 &&
+           (queue.size() > kGsiQueueMaxBodies || queue_bytes > kGsiQueueMaxBytes)) {
         queue_bytes -= queue.front().size();
         queue.pop_front();
         ++dropped_count;

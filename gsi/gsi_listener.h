@@ -33,8 +33,8 @@ inline constexpr std::size_t kGsiMaxConnections = 32;
 // Bytes all connections may hold together. Past it, only the request furthest
 // along and those still below kGsiSmallRequest (every real payload is) are
 // read on; the others wait.
-inline constexpr std::size_t kGsiInFlightBytes = 4194304;     // 4 MiB
-inline constexpr std::size_t kGsiSmallRequest = 131072;      // 128 KiB
+inline constexpr std::size_t kGsiInFlightBytes = 4194304;  // 4 MiB
+inline constexpr std::size_t kGsiSmallRequest = 131072;    // 128 KiB
 // The worker looks at the stop flag at least this often.
 inline constexpr std::uint32_t kGsiWaitSliceMs = 50;
 
@@ -42,7 +42,7 @@ inline constexpr std::uint32_t kGsiWaitSliceMs = 50;
 // bodies are dropped (and counted), so a flood cannot exhaust memory while the
 // main loop is slow or blocked.
 inline constexpr std::size_t kGsiQueueMaxBodies = 256;
-inline constexpr std::size_t kGsiQueueMaxBytes = 8388608;     // 8 MiB
+inline constexpr std::size_t kGsiQueueMaxBytes = 8388608;  // 8 MiB
 
 // The empty reply every request gets (57 bytes).
 inline constexpr std::string_view kGsiReply =
@@ -55,8 +55,8 @@ struct GsiListener {
     std::atomic<bool> stopping{false};
     bool winsock_up = false;              // Winsock was started here (POSIX: nothing to clean up)
     std::mutex queue_lock;
-    std::deque<std::string> queue;        // bodies not yet taken, oldest first
-    std::size_t queue_bytes = 0;          // their sizes added up
+    std::deque<std::string> queue;                  // bodies not yet taken, oldest first
+    std::size_t queue_bytes = 0;                    // their sizes added up
     std::atomic<std::uint64_t> requests_count{0};   // bodies accepted and queued
     std::atomic<std::uint64_t> malformed_count{0};  // requests given up
     std::atomic<std::uint64_t> dropped_count{0};    // queued bodies dropped unread for room

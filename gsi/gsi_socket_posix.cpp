@@ -60,7 +60,8 @@ bool net_wait_readable(std::vector<NetWaitEntry>& entries, std::uint32_t ms) {
         return true;
     }
     std::vector<pollfd> fds(entries.size());
-    for (std::size_t i = 0; i < entries.size(); ++i) fds[i] = pollfd{fd_of(entries[i].socket), POLLIN, 0};
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        fds[i] = pollfd{fd_of(entries[i].socket), POLLIN, 0};
     const int got = ::poll(fds.data(), fds.size(), static_cast<int>(ms));
     if (got < 0) return errno == EINTR;
     for (std::size_t i = 0; i < entries.size(); ++i) entries[i].ready = fds[i].revents != 0;

@@ -74,7 +74,8 @@ bool net_wait_readable(std::vector<NetWaitEntry>& entries, std::uint32_t ms) {
         fds[i].events = POLLRDNORM;
         fds[i].revents = 0;
     }
-    if (::WSAPoll(fds.data(), static_cast<ULONG>(fds.size()), static_cast<INT>(ms)) == SOCKET_ERROR) return false;
+    if (::WSAPoll(fds.data(), static_cast<ULONG>(fds.size()), static_cast<INT>(ms)) == SOCKET_ERROR)
+        return false;
     for (std::size_t i = 0; i < entries.size(); ++i) entries[i].ready = fds[i].revents != 0;
     return true;
 }

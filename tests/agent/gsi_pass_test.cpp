@@ -15,14 +15,16 @@
 
 namespace {
 
-std::size_t count_events(const EventLog& log, const std::string& name, std::uint64_t* dropped = nullptr) {
+std::size_t count_events(const EventLog& log, const std::string& name,
+                         std::uint64_t* dropped = nullptr) {
     std::fflush(log.file);
     const std::string text = read_test_file(log.path);
     std::size_t found = 0;
     for (std::size_t at = 0; at < text.size();) {
         std::size_t end = text.find('\n', at);
         if (end == std::string::npos) end = text.size();
-        const nlohmann::json record = nlohmann::json::parse(text.substr(at, end - at), nullptr, false);
+        const nlohmann::json record =
+            nlohmann::json::parse(text.substr(at, end - at), nullptr, false);
         if (record.is_object() && record.value("event", "") == name) {
             ++found;
             if (dropped) *dropped = record.value("dropped", std::uint64_t{0});
@@ -112,13 +114,14 @@ TEST_F(GsiPass, AFloodIsHandledABoundedShareAPass) {
     std::string foreign = fixture("live_round3.json");
     foreign.replace(foreign.find(kToken), 16, "not-the-token-16");
     for (int i = 0; i < 300; ++i) listener.enqueue(foreign);
-    listener.enqueue(fixture("warmup_mirage.json"));   // the game's own body comes last
+    listener.enqueue(fixture("warmup_mirage.json"));  // the game's own body comes last
     EXPECT_EQ(listener.dropped(), 301 - kGsiQueueMaxBodies);
 
     std::vector<std::size_t> handled;
     while (!listener.queue.empty() && handled.size() < 20) handled.push_back(pass({}));
-    EXPECT_EQ(handled, std::vector<std::size_t>(kGsiQueueMaxBodies / kGsiBodiesPerPass, kGsiBodiesPerPass));
-    EXPECT_EQ(match.room.map, "de_mirage");   // reached, in order, after the flood
+    EXPECT_EQ(handled,
+              std::vector<std::size_t>(kGsiQueueMaxBodies / kGsiBodiesPerPass, kGsiBodiesPerPass));
+    EXPECT_EQ(match.room.map, "de_mirage");  // reached, in order, after the flood
     std::uint64_t dropped = 0;
     EXPECT_EQ(count_events(log, "gsi_dropped", &dropped), 1u);
     EXPECT_EQ(dropped, 301 - kGsiQueueMaxBodies);
@@ -128,7 +131,7 @@ TEST_F(GsiPass, AFloodIsHandledABoundedShareAPass) {
     big.insert(1, "\"padding\": \"" + std::string(1536 * 1024, 'x') + "\",");
     EXPECT_EQ(pass({big, big, big}), 1u);
     EXPECT_EQ(pass({}), 1u);
-    EXPECT_EQ(count_events(log, "gsi_dropped"), 1u);   // nothing new dropped: no new record
+    EXPECT_EQ(count_events(log, "gsi_dropped"), 1u);  // nothing new dropped: no new record
 }
 
 }  // namespace

@@ -169,8 +169,10 @@ TEST(ConsoleTail, ManyTinyLinesComeOutABoundedNumberPerPoll) {
     for (Lines got = poll_lines(tail); !got.empty(); got = poll_lines(tail)) {
         EXPECT_LE(got.size(), kTailLinesPerPoll);
         for (const std::string& line : got) {
-            if (line.empty()) ++empty;
-            else real.push_back(line);
+            if (line.empty())
+                ++empty;
+            else
+                real.push_back(line);
         }
         ++polls;
     }
@@ -180,7 +182,7 @@ TEST(ConsoleTail, ManyTinyLinesComeOutABoundedNumberPerPoll) {
     EXPECT_EQ(tail.partial_line, "half");
 
     append(log, std::string(2 * kTailLinesPerPoll, '\n'));
-    EXPECT_EQ(poll_lines(tail).size(), kTailLinesPerPoll);   // "half" and more wait
+    EXPECT_EQ(poll_lines(tail).size(), kTailLinesPerPoll);  // "half" and more wait
     write_test_file(log, "new session\n");
     bool restarted = false;
     EXPECT_EQ(poll_lines(tail, &restarted), Lines{"new session"});

@@ -253,7 +253,7 @@ TEST(Listener, SlowDripClientIsCutOffAtTheConnectionDeadline) {
     });
     std::this_thread::sleep_for(200ms);
 
-    Client game(listener.port);   // served beside the drip
+    Client game(listener.port);  // served beside the drip
     ASSERT_TRUE(game.send_bytes(post(R"({"provider":{"name":"game"}})")));
     const auto asked = std::chrono::steady_clock::now();
     EXPECT_EQ(game.read_all(), kGsiReply);
@@ -278,13 +278,15 @@ TEST_F(ListenerTest, IdleAndStalledClientsDoNotStarveTheGame) {
         stalled.emplace_back([&] {
             Client client(listener.port);
             // Blocks once the listener stops reading it; fails once it stops.
-            client.send_bytes("POST / HTTP/1.1\r\nContent-Length: 4194000\r\n\r\n" + std::string(4100000, ' '));
+            client.send_bytes("POST / HTTP/1.1\r\nContent-Length: 4194000\r\n\r\n" +
+                              std::string(4100000, ' '));
             while (!quit) std::this_thread::sleep_for(10ms);
         });
     }
     std::this_thread::sleep_for(300ms);
-    const std::string body = R"({"provider":{"name":"Counter-Strike: Global Offensive","appid":730},)"
-                             R"("map":{"name":"de_mirage","phase":"warmup","round":0},"auth":{"token":"t"}})";
+    const std::string body =
+        R"({"provider":{"name":"Counter-Strike: Global Offensive","appid":730},)"
+        R"("map":{"name":"de_mirage","phase":"warmup","round":0},"auth":{"token":"t"}})";
     for (int i = 0; i < 3; ++i) {
         Client game(listener.port);
         EXPECT_TRUE(game.send_bytes(post(body)));
@@ -315,7 +317,7 @@ TEST_F(ListenerTest, ConcurrentLargePostsAreAllServed) {
     EXPECT_EQ(listener.requests(), 4u);
     EXPECT_EQ(listener.malformed(), 0u);
     std::vector<std::string> bodies;
-    listener.drain(bodies);   // two fit the queue's 8 MiB; the older ones made room
+    listener.drain(bodies);  // two fit the queue's 8 MiB; the older ones made room
     EXPECT_EQ(bodies.size() + listener.dropped(), 4u);
 }
 
@@ -331,7 +333,7 @@ TEST(Listener, StopReturnsPromptlyWithClientsConnected) {
     const auto asked = std::chrono::steady_clock::now();
     listener.stop();
     EXPECT_LT(std::chrono::steady_clock::now() - asked, 500ms);
-    EXPECT_EQ(idle.read_all(), "");   // closed, not answered
+    EXPECT_EQ(idle.read_all(), "");  // closed, not answered
     EXPECT_EQ(half.read_all(), "");
     EXPECT_EQ(listener.malformed(), 2u);
     EXPECT_EQ(listener.requests(), 0u);
@@ -341,11 +343,12 @@ TEST(Listener, StopReturnsPromptlyWithClientsConnected) {
 // counts what it drops; draining can take a bounded share from the front.
 TEST(ListenerQueue, KeepsTheNewestWithinItsBounds) {
     GsiListener listener;
-    for (int i = 0; i < 4; ++i) listener.enqueue(std::string(3 * 1024 * 1024, static_cast<char>('a' + i)));
-    ASSERT_EQ(listener.queue.size(), 2u);   // 9 MiB would pass the 8 MiB bound
+    for (int i = 0; i < 4; ++i)
+        listener.enqueue(std::string(3 * 1024 * 1024, static_cast<char>('a' + i)));
+    ASSERT_EQ(listener.queue.size(), 2u);  // 9 MiB would pass the 8 MiB bound
     EXPECT_EQ(listener.queue.front()[0], 'c');
     EXPECT_EQ(listener.dropped(), 2u);
-    listener.enqueue(std::string(kGsiMaxRequest, 'e'));   // 3 + 3 + 4 MiB: the oldest goes
+    listener.enqueue(std::string(kGsiMaxRequest, 'e'));  // 3 + 3 + 4 MiB: the oldest goes
     ASSERT_EQ(listener.queue.size(), 2u);
     EXPECT_EQ(listener.queue.front()[0], 'd');
     EXPECT_EQ(listener.queue_bytes, 3 * 1024 * 1024 + kGsiMaxRequest);
