@@ -34,6 +34,7 @@
 namespace {
 
 constexpr std::uint32_t kPassSleepMs = 300;
+constexpr std::uint32_t kSleepSliceMs = 50;
 
 struct MainLoop {
     const AgentOptions& options;
@@ -91,12 +92,17 @@ void open_tail(MainLoop& loop) {
     const std::filesystem::path& path =
         loop.options.console_log.empty() ? loop.install.console_log : loop.options.console_log;
     const std::string text = path_to_utf8(path);
-    if (loop.tail.open(path, false))
+    bool not_regular = false;
+    if (loop.tail.open(path, false, &not_regular))
         log_event(loop.log, "tail_open", {{"path", text}, {"offset", loop.tail.offset}},
                   "tail: watching " + text + " from byte " + std::to_string(loop.tail.offset));
     else
-        log_event(loop.log, "error", {{"where", "tail_open"}, {"detail", text}},
-                  "tail: cannot open " + text);
+        log_event(
+            loop.log, "error", {{"where", "tail_open"}, {"detail", text}},
+            "tail: cannot open " + text +
+                (not_regular ? " -- not a regular file (a FIFO or a device?); give the path of "
+                               "CS2's console.log"
+                             : ""));
 }
 
 void start_tray(MainLoop& loop) {
@@ -290,7 +296,10 @@ int run_main_loop(const AgentOptions& options, const Cs2Install& install, EventL
     RoomPassContext rooms = room_context(loop);
     while (!stop_requested()) {
         run_pass(loop, rooms);
-        sleep_ms(kPassSleepMs);
+        // The pause between passes ends early on Ctrl+C.
+        for (std::uint32_t slept = 0; slept < kPassSleepMs && !stop_requested();
+             slept += kSleepSliceMs)
+            sleep_ms(kSleepSliceMs);
     }
     stop_sequence(loop);
     return 0;

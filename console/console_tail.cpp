@@ -15,9 +15,9 @@ struct SharedFileGuard {
 
 }  // namespace
 
-void cut_lines(std::string& partial, std::vector<std::string>& lines) {
+void cut_lines(std::string& partial, std::vector<std::string>& lines, std::size_t most) {
     std::size_t start = 0;
-    while (true) {
+    for (std::size_t cut = 0; cut < most; ++cut) {
         const void* found = std::memchr(partial.data() + start, '\n', partial.size() - start);
         if (!found)
             break;
@@ -31,13 +31,12 @@ void cut_lines(std::string& partial, std::vector<std::string>& lines) {
     partial.erase(0, start);
 }
 
-bool ConsoleTail::open(const std::filesystem::path& file, bool from_start) {
+bool ConsoleTail::open(const std::filesystem::path& file, bool from_start, bool* not_regular) {
     path = file;
     offset = 0;
     partial_line.clear();
     SharedFileGuard guard;
-    if (!shared_file_open(guard.file, path))
-        return false;
+    if (!shared_file_open(guard.file, path, not_regular)) return false;
     if (!from_start) {
         std::uint64_t size = 0;
         if (!shared_file_size(guard.file, size))
@@ -56,8 +55,12 @@ bool ConsoleTail::poll(std::vector<std::string>& lines, bool& restarted) {
     // until the read has worked, so a failed poll is simply repeated.
     const bool replaced = size < offset;
     const std::uint64_t start = replaced ? 0 : offset;
+    // Lines read earlier and not yet handed out go first; the file is read
+    // again only once they are all out.
+    const bool lines_waiting =
+        !replaced && std::memchr(partial_line.data(), '\n', partial_line.size()) != nullptr;
     std::string bytes;
-    if (size > start) {
+    if (size > start && !lines_waiting) {
         std::size_t want = static_cast<std::size_t>(
             std::min<std::uint64_t>(size - start, kTailReadCap));
         if (!shared_file_read(guard.file, start, want, bytes))
@@ -69,7 +72,10 @@ bool ConsoleTail::poll(std::vector<std::string>& lines, bool& restarted) {
     }
     offset = start + bytes.size();
     partial_line += bytes;
-    cut_lines(partial_line, lines);
-    if (partial_line.size() > kTailLineCap) partial_line.resize(kTailLineCap);
+    cut_lines(partial_line, lines, kTailLinesPerPoll);
+    // Only a line still without its line feed is cut short.
+    if (partial_line.size() > kTailLineCap &&
+        std::memchr(partial_line.data(), '\n', partial_line.size()) == nullptr)
+        partial_line.resize(kTailLineCap);
     return true;
 }

@@ -14,6 +14,12 @@
 // At most this much is read per poll; a larger backlog takes several polls.
 inline constexpr std::size_t kTailReadCap = 4194304;
 
+// At most this many lines are handed out per poll; the rest of what was read
+// stays in `partial_line` and comes out on the following polls, before the
+// file is read again. So a pass holds a bounded number of lines however short
+// they are (8 MiB of bare line feeds would otherwise be millions of strings).
+inline constexpr std::size_t kTailLinesPerPoll = 65536;
+
 // A line still waiting for its line feed keeps at most this many bytes; the
 // rest of an endless line (a file of binary junk) is dropped, so memory stays
 // bounded. Real console lines are a few hundred bytes.
@@ -22,20 +28,21 @@ inline constexpr std::size_t kTailLineCap = 1048576;
 struct ConsoleTail {
     std::filesystem::path path;
     std::uint64_t offset = 0;     // everything before it has been read
-    std::string partial_line;     // bytes after the last line feed
+    std::string partial_line;     // bytes read but not yet handed out as lines
 
     // Remembers the path and, unless from_start, starts at the file's current
-    // end. False when the file cannot be opened; polling then starts at byte 0
-    // once it exists.
-    bool open(const std::filesystem::path& file, bool from_start);
+    // end. False when the file cannot be opened, or is not a regular file (a
+    // FIFO or a device would block or never end; `not_regular` then tells);
+    // polling then starts at byte 0 once a readable file is there.
+    bool open(const std::filesystem::path& file, bool from_start, bool* not_regular = nullptr);
 
     // Appends the complete new lines (without line feed, one trailing carriage
-    // return dropped) in file order; sets `restarted` when the file was
-    // replaced. False when the file could not be read this time.
+    // return dropped) in file order, at most kTailLinesPerPoll; sets
+    // `restarted` when the file was replaced. False when the file could not be
+    // read this time.
     bool poll(std::vector<std::string>& lines, bool& restarted);
 };
 
-// Cuts `partial` at every line feed into `lines`, keeping what follows the
-// last line feed in `partial`.
-void cut_lines(std::string& partial, std::vector<std::string>& lines);
-
+// Cuts `partial` at its line feeds into `lines`, at most `most` lines, keeping
+// what follows the last line cut in `partial`.
+void cut_lines(std::string& partial, std::vector<std::string>& lines, std::size_t most = SIZE_MAX);

@@ -12,13 +12,20 @@ HANDLE handle_of(const SharedFile& file) {
 
 }  // namespace
 
-bool shared_file_open(SharedFile& file, const std::filesystem::path& path) {
+bool shared_file_open(SharedFile& file, const std::filesystem::path& path, bool* not_regular) {
+    if (not_regular) *not_regular = false;
     // Full sharing: CS2 keeps writing, and may delete or recreate the file.
     HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
+    // A pipe, the console or another device: reads could block or never end.
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
+        CloseHandle(handle);
+        if (not_regular) *not_regular = true;
+        return false;
+    }
     file.handle = reinterpret_cast<std::intptr_t>(handle);
     return true;
 }

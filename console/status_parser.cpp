@@ -52,9 +52,13 @@ const std::regex& key_pattern() {
     return pattern;
 }
 
+// Server consoles print a slot still connecting with its rate and address run
+// together ("65535 [NoChan] 0 0 challenging      0unknown ''"), so the rate
+// may be followed by a non-digit as well as by blanks. For every row with a
+// blank after the rate the match is the same as with blanks alone.
 const std::regex& row_pattern() {
     static const std::regex pattern(
-        R"(^\s*(\d+)\s+(\S+)\s+(\d+)\s+(\d+)\s+(\S+)\s+(\d+)\s+(.*)$)");
+        R"(^\s*(\d+)\s+(\S+)\s+(\d+)\s+(\d+)\s+(\S+)\s+(\d+)(?:\s+|(?=\D))(.*)$)");
     return pattern;
 }
 

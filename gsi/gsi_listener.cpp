@@ -1,6 +1,7 @@
-// The portable part of the GSI listener: request parsing, serving one
-// connection, the accept loop, start, drain and stop. The socket calls
-// themselves are in the _win32 / _posix twins behind gsi/gsi_socket.h.
+// The portable part of the GSI listener: request parsing, the serving loop
+// over all open connections, the bounded queue, start, drain and stop. The
+// socket calls themselves are in the _win32 / _posix twins behind
+// gsi/gsi_socket.h.
 #include "gsi/gsi_listener.h"
 
 #include "core/text.h"
@@ -38,73 +39,149 @@ std::optional<std::size_t> gsi_content_length(std::string_view head) {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
 
-// Appends what the next recv brings. False when the client closed, stayed
-// silent for the per-read time-out, ran past the connection's deadline or
-// made the request too long: the caller gives up on it.
-bool read_more(NetSocket s, std::string& request, Clock::time_point deadline) {
-    auto now = Clock::now();
-    if (now >= deadline) return false;
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
-    std::uint32_t wait = kGsiRecvTimeoutMs;
-    if (left < static_cast<long long>(wait)) wait = static_cast<std::uint32_t>(std::max<long long>(left, 1));
-    net_set_recv_timeout(s, wait);
+// Reads per connection and turn of the loop, so one large request cannot hold
+// the others back.
+constexpr int kReadsPerTurn = 8;
 
-    char buffer[kGsiRecvChunk];
-    std::size_t got = net_recv(s, buffer, sizeof buffer);
-    if (got == 0) return false;
-    request.append(buffer, got);
-    return request.size() <= kGsiMaxRequest;
-}
-
-void serve_connection(GsiListener& listener, NetSocket s) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(listener.connection_deadline_ms);
+// One request being read.
+struct Connection {
+    NetSocket socket = kNoSocket;
     std::string request;
-    std::size_t head_end = std::string::npos;
-    while (head_end == std::string::npos) {
-        std::size_t searched = request.size() >= 3 ? request.size() - 3 : 0;
-        if (!read_more(s, request, deadline)) {
-            ++listener.malformed_count;
-            return;
-        }
-        head_end = gsi_find_head_end(request, searched);
-    }
+    std::size_t head_end = std::string::npos;  // where "\r\n\r\n" starts, once found
+    std::optional<std::size_t> length;         // the Content-Length, once the head is read
+    Clock::time_point deadline;                // the whole connection, from accept
+    Clock::time_point silent_until;            // the per-read time-out
+    bool done = false;                         // served or given up: close it
+};
 
-    std::optional<std::size_t> length = gsi_content_length(std::string_view(request).substr(0, head_end));
-    if (!length) {
-        ++listener.malformed_count;
-        net_send_all(s, kGsiReply);
-        return;
-    }
-    const std::size_t body_start = head_end + 4;
-    while (request.size() - body_start < *length) {
-        if (!read_more(s, request, deadline)) {
-            ++listener.malformed_count;
-            return;
-        }
-    }
-
-    std::string body = request.substr(body_start, *length);
-    request.clear();
-    request.shrink_to_fit();
-    // The game gets its answer before the body waits for the main thread.
-    net_send_all(s, kGsiReply);
-    ++listener.requests_count;
-    std::lock_guard<std::mutex> hold(listener.queue_lock);
-    listener.queue.push_back(std::move(body));
+void give_up(GsiListener& listener, Connection& c) {
+    ++listener.malformed_count;
+    c.done = true;
 }
 
-void accept_loop(GsiListener* listener, NetSocket listening) {
-    for (;;) {
-        NetSocket client = net_accept(listening);
-        if (client == kNoSocket) {
-            if (listener->stopping.load()) return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            continue;
+// Looks at what has arrived: the head, its Content-Length, a whole body.
+// Answers and queues once the request is complete.
+void take_request_step(GsiListener& listener, Connection& c, std::size_t searched) {
+    if (c.head_end == std::string::npos) {
+        c.head_end = gsi_find_head_end(c.request, searched);
+        if (c.head_end == std::string::npos) return;
+        c.length = gsi_content_length(std::string_view(c.request).substr(0, c.head_end));
+        if (!c.length) {
+            give_up(listener, c);
+            net_send_all(c.socket, kGsiReply);
+            return;
         }
-        serve_connection(*listener, client);
-        net_close_connection(client);
-        if (listener->stopping.load()) return;
+    }
+    const std::size_t body_start = c.head_end + 4;
+    if (c.request.size() - body_start < *c.length) return;
+    std::string body = c.request.substr(body_start, *c.length);
+    c.request.clear();
+    c.request.shrink_to_fit();
+    // The game gets its answer before the body waits for the main thread.
+    net_send_all(c.socket, kGsiReply);
+    ++listener.requests_count;
+    listener.enqueue(std::move(body));
+    c.done = true;
+}
+
+void read_connection(GsiListener& listener, Connection& c, Clock::time_point now) {
+    char buffer[kGsiRecvChunk];
+    for (int i = 0; i < kReadsPerTurn && !c.done; ++i) {
+        std::size_t got = 0;
+        const NetRead read = net_recv(c.socket, buffer, sizeof buffer, got);
+        if (read == NetRead::nothing_yet) return;
+        if (read == NetRead::closed) {
+            give_up(listener, c);
+            return;
+        }
+        const std::size_t searched = c.request.size() >= 3 ? c.request.size() - 3 : 0;
+        c.request.append(buffer, got);
+        c.silent_until = now + milliseconds(kGsiRecvTimeoutMs);
+        if (c.request.size() > kGsiMaxRequest) {
+            give_up(listener, c);
+            return;
+        }
+        take_request_step(listener, c, searched);
+    }
+}
+
+// Takes the waiting connections; false when the listening socket was ready
+// but none could be taken.
+bool accept_waiting(GsiListener& listener, NetSocket listening, std::vector<Connection>& open,
+                    Clock::time_point now) {
+    bool any = false;
+    while (open.size() < kGsiMaxConnections) {
+        const NetSocket s = net_accept(listening);
+        if (s == kNoSocket) return any;
+        any = true;
+        Connection c;
+        c.socket = s;
+        c.deadline = now + milliseconds(listener.connection_deadline_ms);
+        c.silent_until = now + milliseconds(kGsiRecvTimeoutMs);
+        open.push_back(std::move(c));
+    }
+    return any;
+}
+
+std::size_t bytes_held(const std::vector<Connection>& open) {
+    std::size_t total = 0;
+    for (const Connection& c : open) total += c.request.size();
+    return total;
+}
+
+// The worker: waits on the listening socket and every open connection at
+// once, in slices short enough that the stop flag is always seen promptly.
+void serve_loop(GsiListener* listener, NetSocket listening) {
+    std::vector<Connection> open;
+    std::vector<NetWaitEntry> waits;
+    std::vector<Connection*> waited;
+    while (!listener->stopping.load()) {
+        // Past the budget, the request furthest along is read on (it frees its
+        // bytes soonest) and the other large ones wait, so the budget is
+        // passed by one request at most and some request always progresses.
+        const bool over_budget = bytes_held(open) >= kGsiInFlightBytes;
+        const Connection* furthest = nullptr;
+        for (const Connection& c : open) {
+            if (!furthest || c.request.size() > furthest->request.size()) furthest = &c;
+        }
+        auto now = Clock::now();
+        waits.clear();
+        waited.clear();
+        if (open.size() < kGsiMaxConnections) waits.push_back(NetWaitEntry{listening, false});
+        for (Connection& c : open) {
+            if (over_budget && &c != furthest && c.request.size() >= kGsiSmallRequest) {
+                // Held back by the others' bytes, not silent by its own doing.
+                c.silent_until = now + milliseconds(kGsiRecvTimeoutMs);
+                continue;
+            }
+            waits.push_back(NetWaitEntry{c.socket, false});
+            waited.push_back(&c);
+        }
+        if (!net_wait_readable(waits, kGsiWaitSliceMs))
+            std::this_thread::sleep_for(milliseconds(kGsiWaitSliceMs));
+
+        now = Clock::now();
+        const std::size_t first = waits.size() - waited.size();
+        for (std::size_t i = 0; i < waited.size(); ++i) {
+            if (waits[first + i].ready) read_connection(*listener, *waited[i], now);
+        }
+        for (Connection& c : open) {
+            if (!c.done && (now >= c.deadline || now >= c.silent_until)) give_up(*listener, c);
+        }
+        for (Connection& c : open) {
+            if (c.done) net_close_connection(c.socket);
+        }
+        std::erase_if(open, [](const Connection& c) { return c.done; });
+        // A failed accept pauses a little, so a broken socket cannot spin.
+        if (first == 1 && waits[0].ready && !accept_waiting(*listener, listening, open, now))
+            std::this_thread::sleep_for(milliseconds(50));
+    }
+    // Stopping: whatever the clients are doing, their requests are given up.
+    for (Connection& c : open) {
+        ++listener->malformed_count;
+        net_close_connection(c.socket);
     }
 }
 
@@ -143,28 +220,48 @@ bool GsiListener::start(std::uint32_t wanted_port, std::string& error) {
     socket = s;
     port = net_local_port(s);
     stopping.store(false);
-    worker = std::thread(accept_loop, this, s);
+    worker = std::thread(serve_loop, this, s);
     return true;
 }
 
-void GsiListener::drain(std::vector<std::string>& bodies) {
+void GsiListener::drain(std::vector<std::string>& bodies, std::size_t most_bodies,
+                        std::size_t most_bytes) {
     std::lock_guard<std::mutex> hold(queue_lock);
-    if (bodies.empty()) {
-        bodies.swap(queue);
-        return;
+    std::size_t taken = 0;
+    std::size_t taken_bytes = 0;
+    while (!queue.empty() && taken < most_bodies) {
+        const std::size_t size = queue.front().size();
+        if (taken > 0 && taken_bytes + size > most_bytes) break;
+        bodies.push_back(std::move(queue.front()));
+        queue.pop_front();
+        queue_bytes -= size;
+        taken_bytes += size;
+        ++taken;
     }
-    // A caller that kept bodies keeps them, in front of the new ones.
-    for (std::string& body : queue) bodies.push_back(std::move(body));
-    queue.clear();
+}
+
+void GsiListener::enqueue(std::string body) {
+    std::lock_guard<std::mutex> hold(queue_lock);
+    queue_bytes += body.size();
+    queue.push_back(std::move(body));
+    // The newest body always stays: one body never passes the byte bound.
+    while (queue.size() > 1 &&
+           (queue.size() > kGsiQueueMaxBodies || queue_bytes > kGsiQueueMaxBytes)) {
+        queue_bytes -= queue.front().size();
+        queue.pop_front();
+        ++dropped_count;
+    }
 }
 
 void GsiListener::stop() {
     stopping.store(true);
+    // The worker sees the flag within one wait slice and closes its
+    // connections; only then is the listening socket closed under it.
+    if (worker.joinable() && worker.get_id() != std::this_thread::get_id()) worker.join();
     if (socket != kNoSocket) {
         net_close_listener(socket);
         socket = kNoSocket;
     }
-    if (worker.joinable() && worker.get_id() != std::this_thread::get_id()) worker.join();
     if (winsock_up) {
         net_cleanup();
         winsock_up = false;

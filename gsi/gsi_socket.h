@@ -1,10 +1,12 @@
 // The few socket calls the GSI listener makes, one implementation per platform
-// (gsi_socket_win32.cpp: Winsock; gsi_socket_posix.cpp: BSD sockets).
+// (gsi_socket_win32.cpp: Winsock; gsi_socket_posix.cpp: BSD sockets). Every
+// socket is non-blocking: one worker waits on all of them at once.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "gsi/gsi_listener.h"
 
@@ -12,25 +14,39 @@
 bool net_startup();
 void net_cleanup();
 
-// An IPv4 TCP stream socket, or kNoSocket.
+// A non-blocking IPv4 TCP stream socket, or kNoSocket.
 NetSocket net_tcp_socket();
 bool net_bind_loopback(NetSocket s, std::uint16_t port);
 bool net_listen(NetSocket s, int backlog);
 // The local port the socket is bound to, 0 when unknown.
 std::uint16_t net_local_port(NetSocket s);
 
-// Blocks until a connection arrives; kNoSocket on failure (including the
-// listening socket being closed by net_close_listener).
+// A waiting connection, non-blocking, or kNoSocket when none is waiting (or
+// accepting failed).
 NetSocket net_accept(NetSocket listener);
 
-// Sets the receive time-out for the following reads.
-void net_set_recv_timeout(NetSocket s, std::uint32_t ms);
-// Up to `size` bytes; the count, or 0 when the peer closed, timed out or failed.
-std::size_t net_recv(NetSocket s, char* buffer, std::size_t size);
-// All of `bytes`, retrying partial sends; false on failure.
+// One socket to wait on; `ready` tells it can be read (or accepted on, or was
+// closed or failed) without blocking.
+struct NetWaitEntry {
+    NetSocket socket = kNoSocket;
+    bool ready = false;
+};
+// Waits at most `ms` for any entry to become ready and marks those that are.
+// False when waiting failed; an empty list just sleeps.
+bool net_wait_readable(std::vector<NetWaitEntry>& entries, std::uint32_t ms);
+
+enum class NetRead {
+    data,         // `got` bytes were read
+    nothing_yet,  // nothing to read now
+    closed,       // the peer closed, or the connection failed
+};
+NetRead net_recv(NetSocket s, char* buffer, std::size_t size, std::size_t& got);
+
+// All of `bytes`, retrying partial sends; false on failure, or when the send
+// buffer is full (a fresh connection always takes the short reply).
 bool net_send_all(NetSocket s, std::string_view bytes);
 
 // Closes a served connection, after telling the peer no more data follows.
 void net_close_connection(NetSocket s);
-// Closes the listening socket so that a thread blocked in net_accept returns.
+// Closes the listening socket.
 void net_close_listener(NetSocket s);

@@ -1,11 +1,13 @@
 // BSD sockets for the GSI listener.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <thread>
 
 #include "gsi/gsi_socket.h"
 
@@ -17,7 +19,7 @@ bool net_startup() { return true; }
 void net_cleanup() {}
 
 NetSocket net_tcp_socket() {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return kNoSocket;
     // Connections we closed linger in TIME_WAIT on our port; without this an
     // agent restarted within a minute could not listen again. A second live
@@ -47,24 +49,37 @@ std::uint16_t net_local_port(NetSocket s) {
 NetSocket net_accept(NetSocket listener) {
     int fd;
     do {
-        fd = ::accept4(fd_of(listener), nullptr, nullptr, SOCK_CLOEXEC);
+        fd = ::accept4(fd_of(listener), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     } while (fd < 0 && errno == EINTR);
     return fd < 0 ? kNoSocket : static_cast<NetSocket>(fd);
 }
 
-void net_set_recv_timeout(NetSocket s, std::uint32_t ms) {
-    timeval limit{};
-    limit.tv_sec = static_cast<time_t>(ms / 1000);
-    limit.tv_usec = static_cast<suseconds_t>((ms % 1000) * 1000);
-    ::setsockopt(fd_of(s), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+bool net_wait_readable(std::vector<NetWaitEntry>& entries, std::uint32_t ms) {
+    if (entries.empty()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        return true;
+    }
+    std::vector<pollfd> fds(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        fds[i] = pollfd{fd_of(entries[i].socket), POLLIN, 0};
+    const int got = ::poll(fds.data(), fds.size(), static_cast<int>(ms));
+    if (got < 0) return errno == EINTR;
+    for (std::size_t i = 0; i < entries.size(); ++i) entries[i].ready = fds[i].revents != 0;
+    return true;
 }
 
-std::size_t net_recv(NetSocket s, char* buffer, std::size_t size) {
-    ssize_t got;
+NetRead net_recv(NetSocket s, char* buffer, std::size_t size, std::size_t& got) {
+    ssize_t n;
     do {
-        got = ::recv(fd_of(s), buffer, size, 0);
-    } while (got < 0 && errno == EINTR);
-    return got > 0 ? static_cast<std::size_t>(got) : 0;
+        n = ::recv(fd_of(s), buffer, size, 0);
+    } while (n < 0 && errno == EINTR);
+    if (n > 0) {
+        got = static_cast<std::size_t>(n);
+        return NetRead::data;
+    }
+    got = 0;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return NetRead::nothing_yet;
+    return NetRead::closed;
 }
 
 bool net_send_all(NetSocket s, std::string_view bytes) {
@@ -83,8 +98,6 @@ void net_close_connection(NetSocket s) {
 }
 
 void net_close_listener(NetSocket s) {
-    // close() alone does not wake a thread blocked in accept() on Linux;
-    // shutdown() does.
     ::shutdown(fd_of(s), SHUT_RDWR);
     ::close(fd_of(s));
 }

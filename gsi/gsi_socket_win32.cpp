@@ -2,10 +2,17 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <windows.h>
+
 #include "gsi/gsi_socket.h"
 
 namespace {
 SOCKET handle_of(NetSocket s) { return static_cast<SOCKET>(s); }
+
+bool set_nonblocking(SOCKET s) {
+    u_long on = 1;
+    return ::ioctlsocket(s, FIONBIO, &on) == 0;
+}
 }  // namespace
 
 bool net_startup() {
@@ -20,6 +27,10 @@ NetSocket net_tcp_socket() {
     if (s == INVALID_SOCKET) return kNoSocket;
     // Not inherited by processes the agent starts (the browser, for one).
     SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+    if (!set_nonblocking(s)) {
+        ::closesocket(s);
+        return kNoSocket;
+    }
     return static_cast<NetSocket>(s);
 }
 
@@ -42,18 +53,42 @@ std::uint16_t net_local_port(NetSocket s) {
 
 NetSocket net_accept(NetSocket listener) {
     SOCKET s = ::accept(handle_of(listener), nullptr, nullptr);
-    return s == INVALID_SOCKET ? kNoSocket : static_cast<NetSocket>(s);
+    if (s == INVALID_SOCKET) return kNoSocket;
+    SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+    // Accepted sockets take the listener's mode; said again to be sure.
+    if (!set_nonblocking(s)) {
+        ::closesocket(s);
+        return kNoSocket;
+    }
+    return static_cast<NetSocket>(s);
 }
 
-void net_set_recv_timeout(NetSocket s, std::uint32_t ms) {
-    DWORD limit = ms;
-    ::setsockopt(handle_of(s), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limit),
-                 sizeof limit);
+bool net_wait_readable(std::vector<NetWaitEntry>& entries, std::uint32_t ms) {
+    if (entries.empty()) {
+        Sleep(ms);  // WSAPoll refuses an empty set
+        return true;
+    }
+    std::vector<WSAPOLLFD> fds(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        fds[i].fd = handle_of(entries[i].socket);
+        fds[i].events = POLLRDNORM;
+        fds[i].revents = 0;
+    }
+    if (::WSAPoll(fds.data(), static_cast<ULONG>(fds.size()), static_cast<INT>(ms)) == SOCKET_ERROR)
+        return false;
+    for (std::size_t i = 0; i < entries.size(); ++i) entries[i].ready = fds[i].revents != 0;
+    return true;
 }
 
-std::size_t net_recv(NetSocket s, char* buffer, std::size_t size) {
-    int got = ::recv(handle_of(s), buffer, static_cast<int>(size), 0);
-    return got > 0 ? static_cast<std::size_t>(got) : 0;
+NetRead net_recv(NetSocket s, char* buffer, std::size_t size, std::size_t& got) {
+    int n = ::recv(handle_of(s), buffer, static_cast<int>(size), 0);
+    if (n > 0) {
+        got = static_cast<std::size_t>(n);
+        return NetRead::data;
+    }
+    got = 0;
+    if (n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) return NetRead::nothing_yet;
+    return NetRead::closed;
 }
 
 bool net_send_all(NetSocket s, std::string_view bytes) {
@@ -71,5 +106,4 @@ void net_close_connection(NetSocket s) {
     ::closesocket(handle_of(s));
 }
 
-// Closing the socket makes a blocked accept() fail at once.
 void net_close_listener(NetSocket s) { ::closesocket(handle_of(s)); }

@@ -3,6 +3,7 @@
 #include "agent/gsi_pass.h"
 
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,25 @@
 #include "tests/support/test_support.h"
 
 namespace {
+
+std::size_t count_events(const EventLog& log, const std::string& name,
+                         std::uint64_t* dropped = nullptr) {
+    std::fflush(log.file);
+    const std::string text = read_test_file(log.path);
+    std::size_t found = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        const nlohmann::json record =
+            nlohmann::json::parse(text.substr(at, end - at), nullptr, false);
+        if (record.is_object() && record.value("event", "") == name) {
+            ++found;
+            if (dropped) *dropped = record.value("dropped", std::uint64_t{0});
+        }
+        at = end + 1;
+    }
+    return found;
+}
 
 constexpr const char* kToken = "Fh3kQ9vT2mXc8LpA";
 
@@ -29,7 +49,7 @@ struct GsiPass : testing::Test {
     void SetUp() override { ASSERT_TRUE(log_open(log, make_temp_dir("gsi-pass"))); }
 
     std::size_t pass(std::initializer_list<std::string> bodies) {
-        for (const std::string& body : bodies) listener.queue.push_back(body);
+        for (const std::string& body : bodies) listener.enqueue(body);
         return handle_gsi_queue(listener, kToken, match, view, log);
     }
 
@@ -83,6 +103,35 @@ TEST_F(GsiPass, MenuOrAnotherMapStartsTheRecordAfresh) {
     EXPECT_FALSE(match.final);
     EXPECT_TRUE(match.room.url.empty());
     EXPECT_FALSE(match.room_requested);
+}
+
+// A flood of wrong-token POSTs, shaped like the game's bodies: the queue keeps
+// the newest, a pass takes a bounded share oldest first (so the console and
+// the stop flag come round every pass), and the dropped bodies are reported
+// once in a --debug record.
+TEST_F(GsiPass, AFloodIsHandledABoundedShareAPass) {
+    log.debug = true;
+    std::string foreign = fixture("live_round3.json");
+    foreign.replace(foreign.find(kToken), 16, "not-the-token-16");
+    for (int i = 0; i < 300; ++i) listener.enqueue(foreign);
+    listener.enqueue(fixture("warmup_mirage.json"));  // the game's own body comes last
+    EXPECT_EQ(listener.dropped(), 301 - kGsiQueueMaxBodies);
+
+    std::vector<std::size_t> handled;
+    while (!listener.queue.empty() && handled.size() < 20) handled.push_back(pass({}));
+    EXPECT_EQ(handled,
+              std::vector<std::size_t>(kGsiQueueMaxBodies / kGsiBodiesPerPass, kGsiBodiesPerPass));
+    EXPECT_EQ(match.room.map, "de_mirage");  // reached, in order, after the flood
+    std::uint64_t dropped = 0;
+    EXPECT_EQ(count_events(log, "gsi_dropped", &dropped), 1u);
+    EXPECT_EQ(dropped, 301 - kGsiQueueMaxBodies);
+
+    // Bodies of 1.5 MiB: one a pass, since two pass the byte bound.
+    std::string big = foreign;
+    big.insert(1, "\"padding\": \"" + std::string(1536 * 1024, 'x') + "\",");
+    EXPECT_EQ(pass({big, big, big}), 1u);
+    EXPECT_EQ(pass({}), 1u);
+    EXPECT_EQ(count_events(log, "gsi_dropped"), 1u);  // nothing new dropped: no new record
 }
 
 }  // namespace

@@ -3,6 +3,8 @@ that this test appends to, and is stopped with Ctrl+C."""
 
 import http.client
 import json
+import os
+import socket
 import sys
 import time
 from pathlib import Path
@@ -180,6 +182,42 @@ class MainLoopTest(harness.AgentTestCase):
         errors = [e for e in self.env.events("error") if e["where"] == "tail_open"]
         self.assertEqual(errors[0]["detail"], self.env.agent_path(self.log))
         self.assertNotIn("  -> ", result.out)
+
+    def test_console_log_that_is_no_file_and_clients_that_hang_do_not_hold_the_agent(self):
+        # A FIFO (a device on Windows) named as console.log is refused at once,
+        # not waited on; a client connected to the GSI port, idle or half way
+        # through a POST, does not hold up Ctrl+C.
+        self.paths = self.env.make_steam(console_log=None)
+        if harness.IS_WIN:
+            log_arg = "NUL"
+        else:
+            self.log = self.env.root / "console.fifo"
+            os.mkfifo(self.log)
+            log_arg = self.env.agent_path(self.log)
+        port = harness.free_port()
+        self.env.data_dir.mkdir(parents=True, exist_ok=True)
+        (self.env.data_dir / "agent.json").write_text(
+            json.dumps({"api_base_url": "", "gsi_token": "feedc0ffee123456"}))
+        self.agent = self.env.start_agent(["--no-tray", "--console-log", log_arg, "--gsi-port", str(port)])
+        self.assertTrue(self.agent.wait_for_output("watching -- press Ctrl+C to stop.", 30),
+                        self.agent.stdout() + self.agent.stderr())
+        self.assertIn("tail: cannot open %s -- not a regular file" % log_arg, self.agent.stdout())
+        errors = [e for e in self.env.events("error") if e["where"] == "tail_open"]
+        self.assertEqual([e["detail"] for e in errors], [log_arg])
+
+        idle = socket.create_connection(("127.0.0.1", port), timeout=10)
+        half = socket.create_connection(("127.0.0.1", port), timeout=10)
+        half.sendall(b"POST / HTTP/1.1\r\nContent-Length: 4000\r\n\r\n{\"map\":")
+        try:
+            result, took = self.stop()
+        finally:
+            idle.close()
+            half.close()
+        self.assertEqual(result.code, 0, result)
+        self.assertLess(took, 1.5)   # one pass, then a stop that waits for no client
+        stopped = self.env.events("stopped")
+        self.assertEqual(len(stopped), 1)
+        self.assertEqual((stopped[0]["gsi_requests"], stopped[0]["gsi_malformed"]), (0, 2))
 
     def test_silence_warning_once_while_gsi_reports_a_map(self):
         self.start()

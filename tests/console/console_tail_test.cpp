@@ -8,6 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+#include "core/text.h"
+
 #include "tests/support/test_support.h"
 
 namespace {
@@ -145,6 +151,71 @@ TEST(ConsoleTail, BacklogIsReadAtMostFourMebibytesPerPoll) {
     EXPECT_EQ(polls, 3);
     EXPECT_EQ(total, 10000u);
     EXPECT_TRUE(tail.partial_line.empty());
+}
+
+// 8 MiB of bare line feeds (a game stuck printing empty lines) come out a
+// bounded number of lines per poll, in order, the real lines behind them
+// included; a restart while lines still wait drops them.
+TEST(ConsoleTail, ManyTinyLinesComeOutABoundedNumberPerPoll) {
+    const auto log = make_temp_dir("tail-tiny") / "console.log";
+    write_test_file(log, "");
+    ConsoleTail tail;
+    ASSERT_TRUE(tail.open(log, false));
+    const std::size_t feeds = 8 * 1024 * 1024;
+    append(log, std::string(feeds, '\n') + "12/06 21:14:03 [Client] execing vantor\r\nhalf");
+    std::size_t empty = 0;
+    std::size_t polls = 0;
+    Lines real;
+    for (Lines got = poll_lines(tail); !got.empty(); got = poll_lines(tail)) {
+        EXPECT_LE(got.size(), kTailLinesPerPoll);
+        for (const std::string& line : got) {
+            if (line.empty())
+                ++empty;
+            else
+                real.push_back(line);
+        }
+        ++polls;
+    }
+    EXPECT_EQ(empty, feeds);
+    EXPECT_EQ(real, Lines{"12/06 21:14:03 [Client] execing vantor"});
+    EXPECT_EQ(polls, feeds / kTailLinesPerPoll + 1);
+    EXPECT_EQ(tail.partial_line, "half");
+
+    append(log, std::string(2 * kTailLinesPerPoll, '\n'));
+    EXPECT_EQ(poll_lines(tail).size(), kTailLinesPerPoll);  // "half" and more wait
+    write_test_file(log, "new session\n");
+    bool restarted = false;
+    EXPECT_EQ(poll_lines(tail, &restarted), Lines{"new session"});
+    EXPECT_TRUE(restarted);
+}
+
+// A FIFO or a device named as console.log is refused at once, on opening and
+// on every poll: opening a FIFO for reading would wait for a writer.
+TEST(ConsoleTail, WhatIsNoRegularFileIsRefusedWithoutWaiting) {
+    std::vector<std::filesystem::path> paths;
+#ifdef _WIN32
+    paths.push_back(path_from_utf8("NUL"));
+#else
+    const auto fifo = make_temp_dir("tail-fifo") / "console.log";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    paths.push_back(fifo);
+    paths.push_back(path_from_utf8("/dev/zero"));
+#endif
+    for (const auto& path : paths) {
+        ConsoleTail tail;
+        bool not_regular = false;
+        EXPECT_FALSE(tail.open(path, false, &not_regular)) << path;
+        EXPECT_TRUE(not_regular) << path;
+        Lines lines;
+        bool restarted = false;
+        EXPECT_FALSE(tail.poll(lines, restarted)) << path;
+        EXPECT_TRUE(lines.empty());
+    }
+    // A missing file is not "not regular": it may still appear.
+    ConsoleTail missing;
+    bool not_regular = true;
+    EXPECT_FALSE(missing.open(make_temp_dir("tail-none") / "console.log", false, &not_regular));
+    EXPECT_FALSE(not_regular);
 }
 
 // Whatever the write pattern, every complete line appended while the tail

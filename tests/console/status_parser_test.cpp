@@ -249,6 +249,45 @@ TEST(StatusParser, SortsRowsIntoPlayersPendingAndBotsAndNotes) {
     EXPECT_EQ(block.server_note, "not a row either");  // the last unreadable line that is not blank
 }
 
+// A dedicated server prints slots still connecting with the rate run into the
+// address ("0unknown"); they are pending slots, never the block's note, and a
+// block may hold several. The same block arrives bare, behind a channel tag,
+// or behind the log time prefix as well.
+TEST(StatusParser, ServerSideGhostRowsArePendingSlots) {
+    const std::vector<std::string> server_block = {
+        "----- Status -----",
+        "Server:  Running [0.0.0.0:27015]",
+        "Client:  Disconnected",
+        "source   : console",
+        "hostname : Counter-Strike 2",
+        "version  : 1.40.4.6/14046 9842 secure  public",
+        "steamid  : [G:1:8054321] (85568392928096305)",
+        "udp/ip   : 0.0.0.0:27015 os(Linux) type(dedicated)",
+        "players  : 2 humans, 1 bot (10 max) (not hibernating) (unreserved)",
+        "---------players--------",
+        "  id     time ping loss      state   rate adr name",
+        "65535 [NoChan]    0    0 challenging      0unknown ''",
+        "    2    01:04   32    0     active 786432 192.168.1.2:27005 'Alice'",
+        "65535 [NoChan]    0    0 challenging      0unknown ''",
+        "    3      BOT    0    0     active      0 'Vitaliy'",
+        "    4    00:58   40    0     active 786432 192.168.1.3:27005 'B0b unknown'",
+        "#end",
+    };
+    for (const char* prefix : {"", "[Client] ", "12/06 21:14:03 [Client] "}) {
+        std::vector<std::string> lines;
+        for (const std::string& line : server_block) lines.push_back(prefix + line);
+        const StatusBlock block = only_block(lines);
+        EXPECT_EQ(block.rows_seen, 5) << prefix;
+        EXPECT_EQ(block.pending_slots, 2) << prefix;
+        EXPECT_EQ(block.bot_slots, 1) << prefix;
+        EXPECT_EQ(block.server_note, "") << prefix;
+        ASSERT_EQ(block.players.size(), 2u) << prefix;
+        EXPECT_EQ(block.players[0].address, "192.168.1.2:27005") << prefix;
+        EXPECT_EQ(block.players[1].name, "B0b unknown") << prefix;
+        EXPECT_FALSE(block.source_slot.has_value()) << prefix;
+    }
+}
+
 TEST(StatusParser, SelfPlayerNeedsAMatchingRow) {
     StatusBlock block = only_block({"----- Status -----", "source : slot 4", "---------players--------",
                                     "3 00:10 0 0 active 1 'three'", "4 BOT 0 0 active 1 'bot four'",

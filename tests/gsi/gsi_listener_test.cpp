@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -252,7 +253,7 @@ TEST(Listener, SlowDripClientIsCutOffAtTheConnectionDeadline) {
     });
     std::this_thread::sleep_for(200ms);
 
-    Client game(listener.port);   // waits in the backlog until the drip is cut off
+    Client game(listener.port);  // served beside the drip
     ASSERT_TRUE(game.send_bytes(post(R"({"provider":{"name":"game"}})")));
     const auto asked = std::chrono::steady_clock::now();
     EXPECT_EQ(game.read_all(), kGsiReply);
@@ -262,6 +263,108 @@ TEST(Listener, SlowDripClientIsCutOffAtTheConnectionDeadline) {
     EXPECT_TRUE(cut_off);
     EXPECT_EQ(listener.malformed(), 1u);
     EXPECT_EQ(wait_for_bodies(listener, 1), std::vector<std::string>{R"({"provider":{"name":"game"}})"});
+}
+
+// A dozen local clients that connect and send nothing, and three that stalled
+// in the middle of near-4 MiB bodies (more than the listener reads on at
+// once), hold connections while the game POSTs: every game POST is still
+// answered at once, and queued in order.
+TEST_F(ListenerTest, IdleAndStalledClientsDoNotStarveTheGame) {
+    std::vector<std::unique_ptr<Client>> idle;
+    for (int i = 0; i < 12; ++i) idle.push_back(std::make_unique<Client>(listener.port));
+    std::atomic<bool> quit{false};
+    std::vector<std::thread> stalled;
+    for (int i = 0; i < 3; ++i) {
+        stalled.emplace_back([&] {
+            Client client(listener.port);
+            // Blocks once the listener stops reading it; fails once it stops.
+            client.send_bytes("POST / HTTP/1.1\r\nContent-Length: 4194000\r\n\r\n" +
+                              std::string(4100000, ' '));
+            while (!quit) std::this_thread::sleep_for(10ms);
+        });
+    }
+    std::this_thread::sleep_for(300ms);
+    const std::string body =
+        R"({"provider":{"name":"Counter-Strike: Global Offensive","appid":730},)"
+        R"("map":{"name":"de_mirage","phase":"warmup","round":0},"auth":{"token":"t"}})";
+    for (int i = 0; i < 3; ++i) {
+        Client game(listener.port);
+        EXPECT_TRUE(game.send_bytes(post(body)));
+        const auto asked = std::chrono::steady_clock::now();
+        EXPECT_EQ(game.read_all(), kGsiReply);
+        EXPECT_LT(std::chrono::steady_clock::now() - asked, 1s) << "POST " << i;
+    }
+    EXPECT_EQ(wait_for_bodies(listener, 3), std::vector<std::string>(3, body));
+    listener.stop();
+    quit = true;
+    for (std::thread& t : stalled) t.join();
+}
+
+// Several near-4 MiB POSTs at once pass the bytes the listener reads on at
+// once: they are served one after another, none left waiting for good.
+TEST_F(ListenerTest, ConcurrentLargePostsAreAllServed) {
+    const std::string body = "{\"pad\":\"" + std::string(4000000, 'p') + "\"}";
+    std::vector<std::string> replies(4);
+    std::vector<std::thread> senders;
+    for (std::string& reply : replies) {
+        senders.emplace_back([&] {
+            Client client(listener.port);
+            if (client.send_bytes(post(body))) reply = client.read_all();
+        });
+    }
+    for (std::thread& t : senders) t.join();
+    EXPECT_EQ(replies, std::vector<std::string>(4, std::string(kGsiReply)));
+    EXPECT_EQ(listener.requests(), 4u);
+    EXPECT_EQ(listener.malformed(), 0u);
+    std::vector<std::string> bodies;
+    listener.drain(bodies);  // two fit the queue's 8 MiB; the older ones made room
+    EXPECT_EQ(bodies.size() + listener.dropped(), 4u);
+}
+
+// Stopping never waits for a client, whatever it is doing.
+TEST(Listener, StopReturnsPromptlyWithClientsConnected) {
+    GsiListener listener;
+    std::string error;
+    ASSERT_TRUE(listener.start(0, error)) << error;
+    Client idle(listener.port);
+    Client half(listener.port);
+    ASSERT_TRUE(half.send_bytes("POST / HTTP/1.1\r\nContent-Length: 100\r\n\r\n{\"map\":"));
+    std::this_thread::sleep_for(100ms);
+    const auto asked = std::chrono::steady_clock::now();
+    listener.stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 500ms);
+    EXPECT_EQ(idle.read_all(), "");  // closed, not answered
+    EXPECT_EQ(half.read_all(), "");
+    EXPECT_EQ(listener.malformed(), 2u);
+    EXPECT_EQ(listener.requests(), 0u);
+}
+
+// The queue keeps the newest bodies within its count and byte bounds and
+// counts what it drops; draining can take a bounded share from the front.
+TEST(ListenerQueue, KeepsTheNewestWithinItsBounds) {
+    GsiListener listener;
+    for (int i = 0; i < 4; ++i)
+        listener.enqueue(std::string(3 * 1024 * 1024, static_cast<char>('a' + i)));
+    ASSERT_EQ(listener.queue.size(), 2u);  // 9 MiB would pass the 8 MiB bound
+    EXPECT_EQ(listener.queue.front()[0], 'c');
+    EXPECT_EQ(listener.dropped(), 2u);
+    listener.enqueue(std::string(kGsiMaxRequest, 'e'));  // 3 + 3 + 4 MiB: the oldest goes
+    ASSERT_EQ(listener.queue.size(), 2u);
+    EXPECT_EQ(listener.queue.front()[0], 'd');
+    EXPECT_EQ(listener.queue_bytes, 3 * 1024 * 1024 + kGsiMaxRequest);
+    EXPECT_EQ(listener.dropped(), 3u);
+
+    for (int i = 0; i < 300; ++i) listener.enqueue(std::to_string(i));
+    EXPECT_EQ(listener.queue.size(), kGsiQueueMaxBodies);
+    EXPECT_EQ(listener.queue.front(), std::to_string(300 - kGsiQueueMaxBodies));
+    std::vector<std::string> bodies;
+    listener.drain(bodies, 10, SIZE_MAX);
+    EXPECT_EQ(bodies.size(), 10u);
+    EXPECT_EQ(bodies.front(), std::to_string(300 - kGsiQueueMaxBodies));
+    listener.drain(bodies);
+    EXPECT_EQ(bodies.size(), kGsiQueueMaxBodies);
+    EXPECT_EQ(bodies.back(), "299");
+    EXPECT_EQ(listener.queue_bytes, 0u);
 }
 
 TEST(Listener, SecondListenerOnTheSamePortFailsAndTheFirstRunsOn) {
