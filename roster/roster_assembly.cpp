@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "core/steamid.h"
 #include "core/text.h"
 #include "roster/room_key.h"
 #include "steam/cs2_app.h"
@@ -19,12 +20,13 @@ constexpr const char* kInexactFriend = "inexact match against a friend Steam doe
 constexpr const char* kClash = "two players resolved to one SteamID64";
 
 // One entry per SteamID64; the first source to name a player keeps it and the
-// first non-empty name wins.
+// first non-empty name wins. Only real players enter: not 0 (the user while
+// Steam is not connected), not a bot's stand-in id from any source.
 struct WorkingTable {
     std::unordered_map<std::uint64_t, RosterPlayer> players;
 
     void add(std::uint64_t steamid, const std::string& name, const char* source) {
-        if (steamid == 0) return;   // nobody: the user while Steam is not connected
+        if (!steamid_real_player(steamid)) return;
         RosterPlayer& player = players[steamid];
         player.steamid = steamid;
         if (player.source.empty()) player.source = source;
@@ -54,7 +56,7 @@ void add_without_status(const RosterInputs& in, WorkingTable& table) {
 }
 
 const char* rejection_reason(const StatusMatch& match) {
-    if (match.tier == MatchTier::none || match.steamid == 0) return kNoCandidate;
+    if (match.tier == MatchTier::none || !steamid_real_player(match.steamid)) return kNoCandidate;
     if (match.ambiguous) return kAmbiguous;
     if (match.source == "friend" && match.tier != MatchTier::exact) return kInexactFriend;
     return nullptr;
@@ -93,7 +95,7 @@ void add_from_status(const RosterInputs& in, Roster& roster, WorkingTable& table
     // lacks, when their numbers agree.
     std::vector<const GsiPlayers::value_type*> missing;
     for (const auto& entry : in.gsi_players) {
-        if (!table.has(entry.first)) missing.push_back(&entry);
+        if (!table.has(entry.first) && steamid_real_player(entry.first)) missing.push_back(&entry);
     }
     if (!roster.rejected.empty() && missing.size() == roster.rejected.size()) {
         for (const auto* entry : missing) table.add(entry->first, entry->second.name, "gsi-fill");

@@ -177,6 +177,7 @@ TEST(CandidatePool, SourcesInOrderFirstOneWins) {
     gsi[76561198000000030ULL] = {"Gsi Three", "CT", 3, 1};
     gsi[76561198000000010ULL] = {"Gsi One", "T", 1, 1};
     gsi[76561198000000020ULL] = {"", "T", 2, 1};   // nameless: not a candidate
+    gsi[76561197960265729ULL] = {"Niles", "CT", 4, 9};   // a bot, as GSI names it: never one
     const std::uint64_t self = 76561198000000001ULL;
     std::vector<CoplayEntry> coplay = {
         coplay_entry(76561198000000010ULL, "Also Gsi One"),
@@ -184,6 +185,7 @@ TEST(CandidatePool, SourcesInOrderFirstOneWins) {
         coplay_entry(76561198000000050ULL, "", 730, false),   // persona not known yet
         coplay_entry(76561198000000060ULL, "Coplayer"),
         coplay_entry(self, "Me Again"),
+        coplay_entry(76561197960265730ULL, "Rock"),            // bot
     };
     std::vector<FriendEntry> friends = {
         friend_entry(76561198000000030ULL, "Friend Of Gsi", {"Friend Of Gsi", "Old"}),
@@ -191,6 +193,7 @@ TEST(CandidatePool, SourcesInOrderFirstOneWins) {
         friend_entry(76561198000000020ULL, "Nameless In Gsi"),
         friend_entry(76561198000000070ULL, "", {}),             // nothing to match by
         friend_entry(76561198000000080ULL, "", {"", "Formerly"}),
+        friend_entry(76561197960265792ULL, "Bot 64"),            // account 64: still a bot's
     };
     std::vector<IdentityCandidate> pool =
         build_identity_candidates(gsi, coplay, friends, self, "Myself");
