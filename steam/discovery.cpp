@@ -21,6 +21,16 @@ bool path_exists(const fs::path& path) {
     return !ec && fs::exists(status);
 }
 
+// The flat file Steam wrote before 2021 lists each library as a plain pair,
+// "1" "D:\\SteamLibrary", beside counters like "ContentStatsID".
+bool numbered_library_pair(const std::string& key, const std::string& value) {
+    if (key.empty() || value.empty()) return false;
+    for (char c : key) {
+        if (c < '0' || c > '9') return false;
+    }
+    return value.find_first_of("/\\") != std::string::npos;
+}
+
 bool is_folder(const fs::path& path) {
     std::error_code ec;
     return fs::is_directory(path, ec) && !ec;
@@ -59,6 +69,10 @@ std::vector<fs::path> library_folders(const fs::path& steam_root, std::uint32_t 
             bool holds_app = apps && kv_find_value(*apps, app);
             // The file is UTF-8; the code page would mangle non-ASCII library names.
             (holds_app ? with_app : without_app).push_back(path_from_utf8(*path));
+        }
+        // Those of the old flat file say nothing of their apps.
+        for (const auto& [key, value] : top->pairs) {
+            if (numbered_library_pair(key, value)) without_app.push_back(path_from_utf8(value));
         }
     }
     without_app.push_back(steam_root);

@@ -13,7 +13,8 @@
 std::optional<std::filesystem::path> find_steam_root();
 
 // Candidate libraries, best first: those libraryfolders.vdf lists with the
-// app, then the others, then the Steam folder itself (duplicates kept).
+// app, then the others (the old flat file's numbered pairs among them), then
+// the Steam folder itself (duplicates kept).
 std::vector<std::filesystem::path> library_folders(const std::filesystem::path& steam_root,
                                                    std::uint32_t appid);
 
