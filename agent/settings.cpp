@@ -50,9 +50,15 @@ std::filesystem::path keep_unusable_file(const std::filesystem::path& file) {
     std::snprintf(stamp, sizeof stamp, "%04d%02d%02d-%02d%02d%02d", now.year, now.month, now.day,
                   now.hour, now.minute, now.second);
     for (int n = 1; n <= 99; ++n) {
-        std::string name = std::string("agent.broken-") + stamp;
-        if (n > 1) name += "-" + std::to_string(n);
-        const std::filesystem::path aside = parent_folder_of(file) / path_from_utf8(name + ".json");
+        // Built by appending: GCC 12 at -O3 warns falsely about "literal" + std::string.
+        std::string name = "agent.broken-";
+        name += stamp;
+        if (n > 1) {
+            name += '-';
+            name += std::to_string(n);
+        }
+        name += ".json";
+        const std::filesystem::path aside = parent_folder_of(file) / path_from_utf8(name);
         std::error_code ec;
         if (std::filesystem::exists(aside, ec) || ec) continue;
         std::filesystem::rename(file, aside, ec);
