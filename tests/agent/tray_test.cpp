@@ -13,6 +13,7 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include <shellapi.h>
 
 namespace {
 
@@ -429,7 +430,7 @@ TEST_F(ClipboardHelper, TheHelperInheritsOnlyItsInput) {
     const std::filesystem::path open_files = dir / "open.txt";
     const std::filesystem::path script = dir / "xclip";
     write_test_file(script, "#!/bin/sh\ncat > /dev/null\nfor f in /proc/$$/fd/*; do readlink \"$f\"; done > \"" +
-                                path_to_utf8(open_files) + "\"\n");
+                                path_to_utf8(open_files) + "\"\nexit 0\n");
     chmod(script.c_str(), 0755);
     setenv("DISPLAY", ":99", 1);
     std::uint32_t error = 99;
