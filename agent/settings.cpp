@@ -45,7 +45,7 @@ bool port_from_json(const nlohmann::json& value, std::uint32_t& port) {
 // defaults does not destroy what the user wrote: "agent.broken-<local time>.json"
 // beside it. The new path, or empty when the file could not be moved.
 std::filesystem::path keep_unusable_file(const std::filesystem::path& file) {
-    const CivilTime now = local_time(unix_now());
+    const CivilTime now = local_time(unix_now()).value_or(CivilTime{});
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%04d%02d%02d-%02d%02d%02d", now.year, now.month, now.day,
                   now.hour, now.minute, now.second);
