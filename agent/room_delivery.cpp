@@ -59,7 +59,8 @@ void settle_roster(EventLog& log, MatchState& match, const Roster& roster, bool 
     }
 }
 
-bool serve_room_request(EventLog& log, MatchState& match, const std::filesystem::path& data_folder) {
+bool serve_room_request(EventLog& log, MatchState& match, const std::filesystem::path& data_folder,
+                        const TrayIcon* tray) {
     if (!match.room_requested) return false;
     if (match.room.url.empty() && match.have_status && !match.restore_tried) {
         match.restore_tried = true;
@@ -76,7 +77,7 @@ bool serve_room_request(EventLog& log, MatchState& match, const std::filesystem:
 
     match.room_requested = false;
     std::uint32_t error = 0;
-    const bool copied = copy_to_clipboard(match.room.url, error);
+    const bool copied = copy_to_clipboard(match.room.url, error, tray);
     if (copied) error = 0;
     log_event(log, "room_delivered",
               {{"url", match.room.url}, {"clipboard", copied}, {"clipboard_error", error}},
@@ -141,6 +142,6 @@ void refresh_tray_menu(RoomPassContext& context, const MatchState& match) {
 void run_room_steps(RoomPassContext& context, MatchState& match) {
     advance_roster(context, match);
     post_room_when_due(context, match);
-    serve_room_request(context.log, match, context.data_folder);
+    serve_room_request(context.log, match, context.data_folder, context.tray);
     refresh_tray_menu(context, match);
 }

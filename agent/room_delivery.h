@@ -47,5 +47,7 @@ void settle_roster(EventLog& log, MatchState& match, const Roster& roster, bool 
                    std::uint64_t self_steamid);
 
 // A pending request is answered once a link exists, restoring the room
-// saved for this match first. Whether the link was delivered.
-bool serve_room_request(EventLog& log, MatchState& match, const std::filesystem::path& data_folder);
+// saved for this match first; the clipboard is opened with the tray's window
+// as owner when there is a tray (null: none). Whether the link was delivered.
+bool serve_room_request(EventLog& log, MatchState& match, const std::filesystem::path& data_folder,
+                        const TrayIcon* tray = nullptr);

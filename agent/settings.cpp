@@ -1,5 +1,9 @@
 #include "agent/settings.h"
 
+#include <cstdio>
+#include <system_error>
+
+#include "core/clock.h"
 #include "core/files.h"
 #include "core/json_members.h"
 #include "core/port_range.h"
@@ -35,6 +39,32 @@ bool port_from_json(const nlohmann::json& value, std::uint32_t& port) {
         return false;
     port = static_cast<std::uint32_t>(whole);
     return true;
+}
+
+// Moves an agent.json that cannot be used out of the way, so that writing the
+// defaults does not destroy what the user wrote: "agent.broken-<local time>.json"
+// beside it. The new path, or empty when the file could not be moved.
+std::filesystem::path keep_unusable_file(const std::filesystem::path& file) {
+    const CivilTime now = local_time(unix_now()).value_or(CivilTime{});
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%04d%02d%02d-%02d%02d%02d", now.year, now.month, now.day,
+                  now.hour, now.minute, now.second);
+    for (int n = 1; n <= 99; ++n) {
+        // Built by appending: GCC 12 at -O3 warns falsely about "literal" + std::string.
+        std::string name = "agent.broken-";
+        name += stamp;
+        if (n > 1) {
+            name += '-';
+            name += std::to_string(n);
+        }
+        name += ".json";
+        const std::filesystem::path aside = parent_folder_of(file) / path_from_utf8(name);
+        std::error_code ec;
+        if (std::filesystem::exists(aside, ec) || ec) continue;
+        std::filesystem::rename(file, aside, ec);
+        return ec ? std::filesystem::path() : aside;
+    }
+    return {};
 }
 
 }  // namespace
@@ -87,8 +117,16 @@ AgentSettings load_settings(const std::filesystem::path& data_folder,
     const std::filesystem::path file = data_folder / path_from_utf8("agent.json");
 
     std::string port_problem;
-    if (std::optional<std::string> text = read_whole_file(file)) {
+    std::string unusable;   // why a file that is there cannot be used
+    bool write_back = true;
+    const std::optional<std::string> text = read_whole_file(file);
+    std::error_code ec;
+    if (!text && std::filesystem::is_regular_file(file, ec)) unusable = "cannot be read";
+    if (text) {
         nlohmann::json doc = nlohmann::json::parse(*text, nullptr, false);
+        // An empty file holds nothing to lose.
+        if (doc.is_discarded() && !trim(*text).empty()) unusable = "is not valid JSON";
+        else if (!doc.is_discarded() && !doc.is_object()) unusable = "is not a JSON object";
         if (!doc.is_discarded() && doc.is_object()) {
             if (const std::optional<std::string> token = json_string(doc, "gsi_token")) {
                 if (usable_gsi_token(*token))
@@ -114,6 +152,19 @@ AgentSettings load_settings(const std::filesystem::path& data_folder,
         }
     }
 
+    if (!unusable.empty()) {
+        const std::filesystem::path aside = keep_unusable_file(file);
+        if (!aside.empty()) {
+            problems.push_back(path_to_utf8(file) + " " + unusable + " -- kept it as " +
+                               path_to_utf8(aside) + "; using the default settings");
+        } else {
+            write_back = false;
+            problems.push_back(path_to_utf8(file) + " " + unusable +
+                               " and could not be moved aside -- using the default settings "
+                               "for this run and leaving the file as it is");
+        }
+    }
+
     // Keeps the token CS2 already has when agent.json was lost or damaged.
     if (settings.gsi_token.empty()) {
         std::string from_cfg = read_gsi_cfg_token(cfg_folder);
@@ -134,6 +185,6 @@ AgentSettings load_settings(const std::filesystem::path& data_folder,
         settings.api_base_url = std::string(api_base);
 
     // A settings file that cannot be written does not stop the run.
-    write_whole_file(file, settings_json_text(settings));
+    if (write_back) write_whole_file(file, settings_json_text(settings));
     return settings;
 }

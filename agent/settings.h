@@ -23,7 +23,9 @@ struct AgentSettings {
 AgentSettings default_settings();
 
 // Loads agent.json from `data_folder` (a missing, damaged or non-object file
-// is ignored as a whole), takes an empty token over from the GSI cfg in
+// is ignored as a whole; one that is there but cannot be used is first moved
+// aside as agent.broken-<local time>.json, and a problem says where it went
+// and that the defaults are in use), takes an empty token over from the GSI cfg in
 // `cfg_folder` or makes a new one, applies the overrides (a port above 0, a
 // non-empty API base) and writes agent.json back with the three values.
 // `problems` receives one line for each value in the file that could not be

@@ -31,6 +31,7 @@ struct TrayIcon {
 
 // Registers the window class, creates the hidden window and adds the icon.
 // False with `error` filled ("RegisterClassExW failed, GetLastError=5", ...).
+// When Explorer starts again ("TaskbarCreated") the icon is added anew.
 bool tray_create(TrayIcon& tray, std::string& error);
 
 // Hides the console window when the agent is the only process on its console
@@ -47,10 +48,11 @@ void tray_set_items(TrayIcon& tray, std::vector<RoomMenuItem> items);
 // Removes the icon and the window, shows a console the agent hid, drops the items.
 void tray_destroy(TrayIcon& tray);
 
-// Puts the text on the clipboard. On failure `error_code` is the system's error
+// Puts the text on the clipboard, opened with the tray's window as owner when
+// there is a tray (Windows). On failure `error_code` is the system's error
 // code (Windows) or errno / the helper's exit status elsewhere; 0 on success.
-bool copy_to_clipboard(std::string_view text, std::uint32_t& error_code);
-
+bool copy_to_clipboard(std::string_view text, std::uint32_t& error_code,
+                       const TrayIcon* tray = nullptr);
 // Empty when the clipboard can work here (always on Windows); otherwise one
 // console line that says why not and what to install.
 std::string clipboard_missing_hint();

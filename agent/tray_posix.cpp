@@ -45,27 +45,45 @@ std::string find_program(const std::string& name) {
     return {};
 }
 
+// An unnamed temporary file holding the text, read from its start; opened
+// close-on-exec, so the helper gets it as its input and nothing else does.
+// -1 with errno set on failure.
+int text_file(std::string_view text) {
+    const char* tmpdir = std::getenv("TMPDIR");
+    std::string name = std::string(tmpdir && *tmpdir ? tmpdir : "/tmp") + "/vantor-clip-XXXXXX";
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) return -1;
+    ::unlink(name.c_str());
+    bool ok = true;
+    while (ok && !text.empty()) {
+        const ssize_t written = ::write(fd, text.data(), text.size());
+        if (written < 0 && errno == EINTR) continue;
+        if (written == 0) errno = EIO;
+        ok = written > 0;
+        if (ok) text.remove_prefix(static_cast<std::size_t>(written));
+    }
+    if (ok && ::lseek(fd, 0, SEEK_SET) == 0) return fd;
+    const int saved = errno;
+    ::close(fd);
+    errno = saved;
+    return -1;
+}
+
 // Runs the helper with the text as its standard input (a temporary file, so a
 // helper that exits early cannot raise SIGPIPE here) and its output discarded:
 // xclip stays behind to serve the selection and must not hold our pipes.
 bool run_helper(const std::string& program, const std::vector<std::string>& args,
                 std::string_view text, std::uint32_t& error_code) {
-    std::FILE* input = std::tmpfile();
-    if (!input) {
+    const int input = text_file(text);
+    if (input < 0) {
         error_code = static_cast<std::uint32_t>(errno);
         return false;
     }
-    const bool written = text.empty() || std::fwrite(text.data(), 1, text.size(), input) == text.size();
-    if (!written || std::fflush(input) != 0) {
-        error_code = static_cast<std::uint32_t>(errno);
-        std::fclose(input);
-        return false;
-    }
-    std::rewind(input);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fileno(input), 0);
+    // dup2 clears close-on-exec on the helper's standard input only.
+    posix_spawn_file_actions_adddup2(&actions, input, 0);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     std::vector<char*> argv;
@@ -75,7 +93,7 @@ bool run_helper(const std::string& program, const std::vector<std::string>& args
     pid_t child = 0;
     const int spawned = posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    std::fclose(input);
+    ::close(input);
     if (spawned != 0) {
         error_code = static_cast<std::uint32_t>(spawned);
         return false;
@@ -131,7 +149,7 @@ void tray_destroy(TrayIcon& tray) {
     tray.items.clear();
 }
 
-bool copy_to_clipboard(std::string_view text, std::uint32_t& error_code) {
+bool copy_to_clipboard(std::string_view text, std::uint32_t& error_code, const TrayIcon*) {
     if (have_variable("WAYLAND_DISPLAY")) {
         const std::string program = find_program("wl-copy");
         if (!program.empty()) return run_helper(program, {}, text, error_code);

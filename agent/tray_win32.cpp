@@ -30,13 +30,30 @@ NOTIFYICONDATAW icon_data(HWND window) {
     return data;
 }
 
+bool add_icon(HWND window) {
+    NOTIFYICONDATAW data = icon_data(window);
+    data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    data.uCallbackMessage = kTrayCallbackMessage;
+    data.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+    lstrcpynW(data.szTip, kTooltip, sizeof(data.szTip) / sizeof(data.szTip[0]));
+    return Shell_NotifyIconW(NIM_ADD, &data) != 0;
+}
+
+// Explorer broadcasts this when it starts again (after a crash or a restart):
+// every icon it showed is gone and must be added anew.
+UINT taskbar_created_message() {
+    static const UINT message = RegisterWindowMessageW(L"TaskbarCreated");
+    return message;
+}
+
 void show_menu(const TrayIcon& tray, HWND window) {
     HMENU menu = CreatePopupMenu();
     if (!menu) return;
     if (tray.items.empty()) {
         AppendMenuW(menu, MF_STRING | MF_GRAYED | MF_DISABLED, 0, L"No rooms yet");
     } else {
-        for (std::size_t i = 0; i < tray.items.size(); ++i)
+        // Room ids stay below those of the console switch and Exit.
+        for (std::size_t i = 0; i < tray.items.size() && i + 1 < kTrayConsoleCommand; ++i)
             AppendMenuW(menu, MF_STRING, i + 1, tray.items[i].label.c_str());
     }
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
@@ -70,7 +87,7 @@ void run_command(TrayIcon& tray, unsigned command) {
         if (!console) return;
         tray.console_hidden = !tray.console_hidden;
         ShowWindow(console, tray.console_hidden ? SW_HIDE : SW_SHOW);
-    } else if (command >= 1 && command <= tray.items.size()) {
+    } else if (command >= 1 && command < kTrayConsoleCommand && command <= tray.items.size()) {
         open_room(tray.items[command - 1]);
     }
 }
@@ -83,6 +100,15 @@ LRESULT handle_message(TrayIcon& tray, HWND window, UINT message, WPARAM wparam,
     }
     if (message == WM_COMMAND) {
         run_command(tray, LOWORD(wparam));
+        return 0;
+    }
+    if (message != 0 && message == taskbar_created_message()) {
+        // Also sent while the icon survives (a display change): dropped first,
+        // so that the add cannot fail as a duplicate. The menu is built from
+        // the items at every click, so it comes back with the icon.
+        NOTIFYICONDATAW data = icon_data(window);
+        Shell_NotifyIconW(NIM_DELETE, &data);
+        tray.icon_added = add_icon(window);
         return 0;
     }
     return DefWindowProcW(window, message, wparam, lparam);
@@ -122,13 +148,9 @@ bool tray_create(TrayIcon& tray, std::string& error) {
         return false;
     }
     tray.window = window;
+    taskbar_created_message();   // registered before Explorer can broadcast it
 
-    NOTIFYICONDATAW data = icon_data(window);
-    data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    data.uCallbackMessage = kTrayCallbackMessage;
-    data.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
-    lstrcpynW(data.szTip, kTooltip, sizeof(data.szTip) / sizeof(data.szTip[0]));
-    if (!Shell_NotifyIconW(NIM_ADD, &data)) {
+    if (!add_icon(window)) {
         error = failure("Shell_NotifyIconW");
         DestroyWindow(window);
         tray.window = nullptr;
@@ -176,12 +198,15 @@ void tray_destroy(TrayIcon& tray) {
     tray.items.clear();
 }
 
-bool copy_to_clipboard(std::string_view text, std::uint32_t& error_code) {
+bool copy_to_clipboard(std::string_view text, std::uint32_t& error_code, const TrayIcon* tray) {
     const std::wstring wide = utf8_to_wide(text);
+    // With the tray's window as owner, as Windows documents for emptying the
+    // clipboard; without a tray, no owner, as before.
+    HWND owner = tray ? window_of(*tray) : nullptr;
     bool opened = false;
     for (int attempt = 0; attempt < 3 && !opened; ++attempt) {
         if (attempt > 0) sleep_ms(20);
-        opened = OpenClipboard(nullptr) != 0;
+        opened = OpenClipboard(owner) != 0;
     }
     if (!opened) {
         error_code = GetLastError();

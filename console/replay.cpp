@@ -28,7 +28,7 @@ void write_out(std::FILE* stream, std::string_view text) {
 void feed_line(StatusParser& parser, std::string_view line, int& blocks) {
     if (std::optional<StatusBlock> block = parser.feed(line)) {
         ++blocks;
-        write_out(stdout, status_summary(*block) + "\n");
+        write_out(stdout, printable_text(status_summary(*block)) + "\n");
     }
 }
 

@@ -67,18 +67,6 @@ std::string console_prefix(double seconds) {
     return buffer;
 }
 
-// Console text carries names that players chose: keep it valid UTF-8 and
-// strip the control characters (escape sequences above all) that would let a
-// name rewrite the player's console. Line feeds and tabs stay.
-std::string printable_text(std::string_view text) {
-    std::string out = valid_utf8(text);
-    for (char& c : out) {
-        const auto byte = static_cast<unsigned char>(c);
-        if ((byte < 0x20 && c != '\n' && c != '\t') || byte == 0x7F) c = '?';
-    }
-    return out;
-}
-
 static void write_stdout(const std::string& line) {
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
@@ -108,7 +96,7 @@ void log_debug_event(EventLog& log, std::string_view name, const nlohmann::json&
 }
 
 void log_console(EventLog& log, std::string_view text) {
-    std::string line(text);
+    std::string line = printable_text(text);
     line += '\n';
     std::lock_guard<std::mutex> guard(log.lock);
     write_stdout(line);

@@ -30,7 +30,8 @@ bool log_open(EventLog& log, const std::filesystem::path& folder);
 
 // One record (keys in byte order; object data merged, other non-null data
 // under "value") and, when console_text is not empty, one console line
-// "[%7.1fs] text". Invalid UTF-8 anywhere is replaced, never fatal.
+// "[%7.1fs] text". Invalid UTF-8 anywhere is replaced, never fatal. The
+// console text is shown through printable_text; the record keeps the bytes.
 void log_event(EventLog& log, std::string_view name, const nlohmann::json& data,
                std::string_view console_text);
 
@@ -38,11 +39,11 @@ void log_event(EventLog& log, std::string_view name, const nlohmann::json& data,
 void log_debug_event(EventLog& log, std::string_view name, const nlohmann::json& data,
                      std::string_view console_text);
 
-// A plain console line: no time prefix, no record.
+// A plain console line: no time prefix, no record. Like an event's console
+// text it goes through printable_text.
 void log_console(EventLog& log, std::string_view text);
 
 // The pieces of a record, for tests and for tools that read the log back.
 nlohmann::json event_record(std::string_view name, const nlohmann::json& data,
                             std::int64_t unix_100ns);
 std::string console_prefix(double seconds);   // "[%7.1fs] "
-std::string printable_text(std::string_view text);   // what an event's console text shows

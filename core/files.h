@@ -24,8 +24,10 @@ std::optional<std::string> read_whole_file(const std::filesystem::path& path);
 
 // Creates the missing parent folders, writes the bytes to a temporary file
 // beside the target and replaces the target with it, so a failed write never
-// leaves a half-written file behind (the old content survives). True when all
-// bytes reached the disk and the replace succeeded.
+// leaves a half-written file behind (the old content survives). On POSIX the
+// new file keeps the permission bits of the one it replaces. The temporary
+// file is opened close-on-exec. True when all bytes reached the disk and the
+// replace succeeded.
 bool write_whole_file(const std::filesystem::path& path, std::string_view bytes);
 
 // Whether a folder, or a regular file, is there, following links (a dangling
@@ -41,5 +43,6 @@ std::filesystem::path parent_folder_of(const std::filesystem::path& path);
 std::size_t root_name_length(const std::filesystem::path& path);
 
 // Opens a file for appending in binary mode, shared with other readers and
-// writers. Null when it cannot be opened.
+// writers, not inherited by programs the agent starts. Null when it cannot be
+// opened.
 std::FILE* open_for_append(const std::filesystem::path& path);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -67,6 +68,15 @@ bool write_whole_file(const std::filesystem::path& path, std::string_view bytes)
                              std::to_string(counter.fetch_add(1));
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return false;
+    // The replacement keeps the permission bits of the file it replaces: a
+    // settings file the user made private (0600) stays private.
+    struct stat existing {};
+    if (::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
+        ::fchmod(fd, existing.st_mode & 07777) != 0) {
+        ::close(fd);
+        ::unlink(temp.c_str());
+        return false;
+    }
     const bool written = write_all(fd, bytes);
     const bool closed = ::close(fd) == 0;
     if (written && closed && std::rename(temp.c_str(), path.c_str()) == 0) return true;
@@ -75,7 +85,13 @@ bool write_whole_file(const std::filesystem::path& path, std::string_view bytes)
 }
 
 std::FILE* open_for_append(const std::filesystem::path& path) {
-    return std::fopen(path.c_str(), "ab");
+    // Close-on-exec: a helper the agent starts (the clipboard's) must not
+    // hold the event log open.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) return nullptr;
+    std::FILE* file = ::fdopen(fd, "ab");
+    if (!file) ::close(fd);
+    return file;
 }
 
 std::size_t root_name_length(const std::filesystem::path&) { return 0; }

@@ -85,6 +85,24 @@ std::string valid_utf8(std::string_view text) {
     return out;
 }
 
+std::string printable_text(std::string_view text) {
+    const std::string valid = valid_utf8(text);
+    std::string out;
+    out.reserve(valid.size());
+    for (std::size_t i = 0; i < valid.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(valid[i]);
+        if ((byte < 0x20 && byte != '\n' && byte != '\t') || byte == 0x7F) {
+            out += '?';
+        } else if (byte == 0xC2 && static_cast<unsigned char>(valid[i + 1]) <= 0x9F) {
+            out += '?';   // a C1 control: CSI and OSC to terminals that take them
+            ++i;
+        } else {
+            out += valid[i];
+        }
+    }
+    return out;
+}
+
 std::string hex_lower(const unsigned char* bytes, std::size_t size) {
     static constexpr char kDigits[] = "0123456789abcdef";
     std::string text;

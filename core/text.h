@@ -37,5 +37,12 @@ bool starts_with(std::string_view text, std::string_view prefix);
 // go into JSON. Valid text comes back unchanged.
 std::string valid_utf8(std::string_view text);
 
+// What the console shows of text from outside (player names, personas,
+// links): valid UTF-8 with every control character but line feed and tab
+// (C0, DEL and the C1 range U+0080-U+009F) replaced by '?', so that no name
+// can send an escape sequence to the player's terminal. Every console line
+// built from outside text goes through it; records keep the exact bytes.
+std::string printable_text(std::string_view text);
+
 // The bytes as lower-case hexadecimal, high nibble first.
 std::string hex_lower(const unsigned char* bytes, std::size_t size);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <set>
 
+#include "core/steamid.h"
 #include "fuzz/pool_input.h"
 #include "roster/name_matching.h"
 
@@ -21,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<IdentityCandidate> pool = build_identity_candidates(gsi, coplay, friends, self, self_name);
     std::set<std::uint64_t> ids;
     for (const IdentityCandidate& candidate : pool)
-        if (!ids.insert(candidate.steamid).second) std::abort();   // each SteamID64 once
+        // Each SteamID64 once, and never a bot's stand-in.
+        if (!ids.insert(candidate.steamid).second || !steamid_real_player(candidate.steamid)) std::abort();
 
     const MatchReport report = match_status_names(block, pool);
     if (report.matches.size() != block.players.size()) std::abort();

@@ -31,7 +31,8 @@ inline std::string fuzz_name(FuzzedDataProvider& in) {
 
 inline std::uint64_t fuzz_steamid(FuzzedDataProvider& in) {
     if (in.ConsumeIntegralInRange<int>(0, 15) == 0) return in.ConsumeIntegral<std::uint64_t>();
-    return 76561197960265728ull + in.ConsumeIntegralInRange<std::uint64_t>(0, 24);
+    // Account numbers 52 to 76: bots' stand-ins (below 65) and real players.
+    return 76561197960265728ull + in.ConsumeIntegralInRange<std::uint64_t>(52, 76);
 }
 
 inline StatusBlock fuzz_status_block(FuzzedDataProvider& in) {

@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 
+#include "core/steamid.h"
 #include "fuzz/pool_input.h"
 #include "roster/roster_assembly.h"
 
@@ -34,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::set<std::uint64_t> ids;
     std::string previous;
     for (const RosterPlayer& player : roster.players) {
-        if (player.steamid == 0 || !ids.insert(player.steamid).second) std::abort();
+        if (!steamid_real_player(player.steamid) || !ids.insert(player.steamid).second) std::abort();
         const std::string text = std::to_string(player.steamid);
         if (!previous.empty() && !(previous < text)) std::abort();
         previous = text;

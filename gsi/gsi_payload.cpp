@@ -7,6 +7,7 @@
 #include "core/clock.h"
 #include "core/event_log.h"
 #include "core/json_members.h"
+#include "core/steamid.h"
 
 using nlohmann::json;
 
@@ -193,6 +194,17 @@ GsiDecision handle_gsi_body(std::string_view body, const std::string& token, Gsi
     }
 
     for (const GsiPlayerSeen& seen : gsi_players_of(payload)) {
+        // A bot (watched after the player died) is named with a stand-in id
+        // that would otherwise take a human's place in the roster.
+        if (!steamid_real_player(seen.steamid)) {
+            log_debug_event(log, "gsi_player_dropped",
+                            {{"steamid", std::to_string(seen.steamid)},
+                             {"name", seen.name},
+                             {"block", seen.block},
+                             {"reason", "not a real player: bots carry stand-in ids with account numbers below 65"}},
+                            "");
+            continue;
+        }
         if (merge_gsi_player(players, seen)) log_player_new(log, players, seen.steamid, seen.block);
     }
 

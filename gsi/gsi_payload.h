@@ -33,8 +33,9 @@ struct GsiDecision {
 };
 
 // Handles one queued body: parse, token, players merged into `players` (the
-// current match's map, before any decision), state, gsi_event (--debug),
-// match_started / match_ended, gsi_phase_change. `last_state` and
+// current match's map, before any decision; an id that is no real player's,
+// a bot's above all, is dropped with the --debug record gsi_player_dropped),
+// state, gsi_event (--debug), match_started / match_ended, gsi_phase_change. `last_state` and
 // `have_gsi_state` are the main loop's: the state that last changed the phase
 // fields and whether there is one; they are updated here. Logs its own events;
 // bodies that are not JSON objects or carry the wrong token change nothing.

@@ -90,6 +90,10 @@ std::vector<RoomHistoryEntry> load_room_history(const std::filesystem::path& fol
     const json list = parse_quietly(read_whole_file(folder / "rooms.json"));
     if (!list.is_array()) return history;
     for (const json& element : list) {
+        // The file keeps the newest first, and the writer no more than ten: a
+        // longer hand-edited file must not push the menu's ids into those of
+        // the console switch and Exit.
+        if (history.size() == kRoomHistorySize) break;
         if (!element.is_object()) continue;
         RoomHistoryEntry entry;
         if (!read_string(element, "room_key", entry.room_key) || !read_string(element, "url", entry.url) ||

@@ -37,8 +37,9 @@ void save_room_in(EventLog& log, const std::filesystem::path& folder, std::strin
 std::optional<std::string> find_saved_room_in(const std::filesystem::path& folder,
                                               std::string_view reservation);
 
-// The entries of folder/rooms.json with a link, in file order; empty when the
-// file is missing or is not a JSON array. Reading never fails as a whole.
+// The first ten entries of folder/rooms.json with a link, in file order (the
+// newest first); empty when the file is missing or is not a JSON array.
+// Reading never fails as a whole.
 std::vector<RoomHistoryEntry> load_room_history(const std::filesystem::path& folder);
 
 // Puts the entry in front (dropping a stored one with the same key), keeps the

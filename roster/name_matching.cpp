@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "core/event_log.h"
+#include "core/steamid.h"
 #include "core/text.h"
 #include "steam/cs2_app.h"
 
@@ -123,7 +124,12 @@ std::vector<IdentityCandidate> build_identity_candidates(
     const std::vector<FriendEntry>& friends, std::uint64_t self_steamid,
     std::string_view self_persona) {
     std::vector<IdentityCandidate> pool;
+    // Each SteamID64 once, the first source wins; an id that is no real
+    // player's (a bot's stand-in above all) is never a candidate.
     std::unordered_set<std::uint64_t> taken;
+    auto usable = [&](std::uint64_t steamid) {
+        return !taken.count(steamid) && steamid_real_player(steamid);
+    };
     auto append = [&](std::uint64_t steamid, std::string_view name, const char* source) {
         IdentityCandidate candidate;
         candidate.steamid = steamid;
@@ -134,18 +140,18 @@ std::vector<IdentityCandidate> build_identity_candidates(
     };
 
     for (const auto& [steamid, player] : gsi_players) {
-        if (!player.name.empty() && !taken.count(steamid)) append(steamid, player.name, "gsi");
+        if (!player.name.empty() && usable(steamid)) append(steamid, player.name, "gsi");
     }
-    if (!self_persona.empty() && !taken.count(self_steamid)) {
+    if (!self_persona.empty() && usable(self_steamid)) {
         append(self_steamid, self_persona, "self");
     }
     for (const CoplayEntry& entry : coplay) {
-        if (entry.appid != kCs2AppId || !entry.persona_known || taken.count(entry.steamid)) continue;
+        if (entry.appid != kCs2AppId || !entry.persona_known || !usable(entry.steamid)) continue;
         append(entry.steamid, entry.persona, "coplay");
     }
     for (const FriendEntry& entry : friends) {
         if (entry.persona.empty() && entry.name_history.empty()) continue;
-        if (taken.count(entry.steamid)) continue;
+        if (!usable(entry.steamid)) continue;
         append(entry.steamid, entry.persona, entry.in_cs2 ? "friend-in-cs2" : "friend");
         pool.back().name_history = entry.name_history;
     }

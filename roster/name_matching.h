@@ -59,7 +59,7 @@ struct MatchReport {
 
 // The candidate pool, first source wins: GSI players with a name (ascending
 // SteamID64), the user, CS2 co-play entries with a known persona, then friends
-// with a name or a name history.
+// with a name or a name history. Ids of no real player (bots) are left out.
 std::vector<IdentityCandidate> build_identity_candidates(
     const GsiPlayers& gsi_players, const std::vector<CoplayEntry>& coplay,
     const std::vector<FriendEntry>& friends, std::uint64_t self_steamid,

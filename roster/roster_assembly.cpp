@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "core/steamid.h"
 #include "core/text.h"
 #include "roster/room_key.h"
 #include "steam/cs2_app.h"
@@ -21,12 +22,13 @@ constexpr const char* kOutsideMatch =
     "matched only outside this match while a player of this match is unaccounted for";
 
 // One entry per SteamID64; the first source to name a player keeps it and the
-// first non-empty name wins.
+// first non-empty name wins. Only real players enter: not 0 (the user while
+// Steam is not connected), not a bot's stand-in id from any source.
 struct WorkingTable {
     std::unordered_map<std::uint64_t, RosterPlayer> players;
 
     void add(std::uint64_t steamid, const std::string& name, const char* source) {
-        if (steamid == 0) return;   // nobody: the user while Steam is not connected
+        if (!steamid_real_player(steamid)) return;
         RosterPlayer& player = players[steamid];
         player.steamid = steamid;
         if (player.source.empty()) player.source = source;
@@ -56,7 +58,7 @@ void add_without_status(const RosterInputs& in, WorkingTable& table) {
 }
 
 const char* rejection_reason(const StatusMatch& match) {
-    if (match.tier == MatchTier::none || match.steamid == 0) return kNoCandidate;
+    if (match.tier == MatchTier::none || !steamid_real_player(match.steamid)) return kNoCandidate;
     if (match.ambiguous) return kAmbiguous;
     if (match.source == "friend" && match.tier != MatchTier::exact) return kInexactFriend;
     return nullptr;
@@ -162,7 +164,7 @@ void add_from_status(const RosterInputs& in, Roster& roster, WorkingTable& table
     // bind a player who has left, or a bot, to a stranger's row.
     std::vector<const GsiPlayers::value_type*> missing;
     for (const auto& entry : in.gsi_players) {
-        if (entry.first != 0 && !table.has(entry.first)) missing.push_back(&entry);
+        if (!table.has(entry.first) && steamid_real_player(entry.first)) missing.push_back(&entry);
     }
     std::vector<bool> used(missing.size(), false);
     std::vector<bool> filled(report.matches.size(), false);

@@ -59,7 +59,7 @@ struct Roster {
     std::string blocked_by;              // empty when ready for a room
 };
 
-// Pure: reads only the inputs.
+// Pure: reads only the inputs. Only ids of real players enter, from any source.
 Roster assemble_roster(const RosterInputs& inputs);
 
 // The blocked_by text for a roster whose players, rejections, flags and room

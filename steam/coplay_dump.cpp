@@ -27,9 +27,9 @@ int run_coplay_once(EventLog& log) {
     SteamConnection connection;
     if (!steam_init(connection, log)) return 1;
 
-    std::vector<CoplayEntry> list = read_coplay_list(connection);
+    std::vector<CoplayEntry> list = read_coplay_list(connection, &log);
     log_coplay(log, list, connection.self_steamid, true);
-    log_friends(log, read_friend_list(connection));
+    log_friends(log, read_friend_list(connection, &log));
 
     const int requested = request_missing_personas(connection, list);
     if (requested >= 1) {
@@ -40,7 +40,7 @@ int run_coplay_once(EventLog& log) {
         for (int pass = 0; pass < kWaitPasses; ++pass) {
             if (names_missing(list) == 0) break;
             sleep_ms(kWaitPassMs);
-            list = read_coplay_list(connection);
+            list = read_coplay_list(connection, &log);
         }
         const long still_unknown = names_missing(list);
         log_event(log, "persona_resolved",

@@ -1,13 +1,12 @@
 #include "steam/coplay_friends.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "core/clock.h"
 #include "core/event_log.h"
+#include "core/steamid.h"
 #include "steam/steam_client.h"
 #include "steam/steam_interfaces.h"
-#include "steam/steamid.h"
 #include "steam/cs2_app.h"
 
 namespace {
@@ -15,13 +14,20 @@ namespace {
 constexpr int kImmediateFriends = 4;
 constexpr int kFriendRelationship = 3;
 constexpr int kNameHistoryLength = 16;
-// Room reserved up front: a garbage count from the client must not turn into
-// an allocation that fails; the vectors grow past it when the list is real.
-constexpr int kReserveLimit = 4096;
 
 // A name the client really knows: not null, not empty, not its placeholder.
 bool usable_name(const char* name) {
     return name != nullptr && name[0] != '\0' && std::strcmp(name, "[unknown]") != 0;
+}
+
+// The count the client reports, cut to `limit` with a --debug record: a
+// garbage count must not keep the main thread calling for hours.
+int bounded_count(EventLog* log, const char* list, int count, int limit) {
+    if (count <= limit) return count;
+    if (log)
+        log_debug_event(*log, "steam_count_cut",
+                        {{"list", list}, {"reported", count}, {"read", limit}}, "");
+    return limit;
 }
 
 bool tick_due(std::uint32_t last, std::uint32_t now, std::uint32_t period) {
@@ -30,16 +36,17 @@ bool tick_due(std::uint32_t last, std::uint32_t now, std::uint32_t period) {
 
 }  // namespace
 
-std::vector<CoplayEntry> read_coplay_list(const SteamConnection& connection) {
+std::vector<CoplayEntry> read_coplay_list(const SteamConnection& connection, EventLog* log) {
     std::vector<CoplayEntry> list;
     void* friends = connection.friends;
     if (friends == nullptr) return list;
-    const int count = friends_get_coplay_friend_count(friends);
+    const int count =
+        bounded_count(log, "coplay", friends_get_coplay_friend_count(friends), kMaxCoplayEntries);
     if (count < 1) return list;
-    list.reserve(static_cast<std::size_t>(std::min(count, kReserveLimit)));
+    list.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
         const std::uint64_t id = friends_get_coplay_friend(friends, i);
-        if (!steamid_valid(id)) continue;
+        if (!steamid_real_player(id)) continue;
         CoplayEntry entry;
         entry.steamid = id;
         entry.appid = friends_get_friend_coplay_game(friends, id);
@@ -54,16 +61,17 @@ std::vector<CoplayEntry> read_coplay_list(const SteamConnection& connection) {
     return list;
 }
 
-std::vector<FriendEntry> read_friend_list(const SteamConnection& connection) {
+std::vector<FriendEntry> read_friend_list(const SteamConnection& connection, EventLog* log) {
     std::vector<FriendEntry> list;
     void* friends = connection.friends;
     if (friends == nullptr) return list;
-    const int count = friends_get_friend_count(friends, kImmediateFriends);
+    const int count = bounded_count(log, "friends", friends_get_friend_count(friends, kImmediateFriends),
+                                    kMaxFriends);
     if (count < 1) return list;
-    list.reserve(static_cast<std::size_t>(std::min(count, kReserveLimit)));
+    list.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
         const std::uint64_t id = friends_get_friend_by_index(friends, i, kImmediateFriends);
-        if (!steamid_valid(id)) continue;
+        if (!steamid_real_player(id)) continue;
         list.push_back(read_friend_info(connection, id));
     }
     return list;
@@ -132,7 +140,7 @@ bool friend_tick_due(const SteamLists& lists, std::uint32_t now) {
 
 void coplay_tick(const SteamConnection& connection, EventLog& log, SteamLists& lists) {
     lists.last_coplay_tick = tick_now();
-    lists.coplay = read_coplay_list(connection);
+    lists.coplay = read_coplay_list(connection, &log);
     // A name requested now can only show up in a later tick.
     request_missing_personas(connection, lists.coplay);
     std::string fingerprint = coplay_fingerprint(lists.coplay);
@@ -144,7 +152,7 @@ void coplay_tick(const SteamConnection& connection, EventLog& log, SteamLists& l
 
 void friend_tick(const SteamConnection& connection, EventLog& log, SteamLists& lists) {
     lists.last_friend_tick = tick_now();
-    lists.friends = read_friend_list(connection);
+    lists.friends = read_friend_list(connection, &log);
     log_friends(log, lists.friends);
 }
 

@@ -17,6 +17,12 @@ struct SteamConnection;
 inline constexpr std::uint32_t kCoplayTickMs = 5000;
 inline constexpr std::uint32_t kFriendTickMs = 30000;
 
+// At most this many entries are read per list. Steam keeps a few thousand
+// friends at most and a few hundred recent co-players; a larger count from
+// the client is garbage.
+inline constexpr int kMaxFriends = 5000;
+inline constexpr int kMaxCoplayEntries = 1000;
+
 // What the main loop keeps between Steam ticks; owned by the main loop.
 struct SteamLists {
     std::vector<CoplayEntry> coplay;
@@ -27,9 +33,13 @@ struct SteamLists {
     std::uint32_t last_friend_tick = 0;
 };
 
-// The readers. Without a friends interface each gives its empty result.
-std::vector<CoplayEntry> read_coplay_list(const SteamConnection& connection);
-std::vector<FriendEntry> read_friend_list(const SteamConnection& connection);
+// The readers. Without a friends interface each gives its empty result. Only
+// ids of real players are kept. A count beyond the bound above is cut, with a
+// --debug record "steam_count_cut" in `log` when one is given.
+std::vector<CoplayEntry> read_coplay_list(const SteamConnection& connection,
+                                          EventLog* log = nullptr);
+std::vector<FriendEntry> read_friend_list(const SteamConnection& connection,
+                                          EventLog* log = nullptr);
 FriendEntry read_friend_info(const SteamConnection& connection, std::uint64_t steamid);
 
 // Asks Steam for every name it does not know yet; the number of requests sent.

@@ -10,6 +10,20 @@
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// The flat file Steam wrote before 2021 lists each library as a plain pair,
+// "1" "D:\\SteamLibrary", beside counters like "ContentStatsID".
+bool numbered_library_pair(const std::string& key, const std::string& value) {
+    if (key.empty() || value.empty()) return false;
+    for (char c : key) {
+        if (c < '0' || c > '9') return false;
+    }
+    return value.find_first_of("/\\") != std::string::npos;
+}
+
+}  // namespace
+
 std::vector<fs::path> library_folders(const fs::path& steam_root, std::uint32_t appid) {
     std::vector<fs::path> with_app;
     std::vector<fs::path> without_app;
@@ -33,6 +47,10 @@ std::vector<fs::path> library_folders(const fs::path& steam_root, std::uint32_t 
             bool holds_app = apps && kv_find_value(*apps, app);
             // The file is UTF-8; the code page would mangle non-ASCII library names.
             (holds_app ? with_app : without_app).push_back(path_from_utf8(*path));
+        }
+        // Those of the old flat file say nothing of their apps.
+        for (const auto& [key, value] : top->pairs) {
+            if (numbered_library_pair(key, value)) without_app.push_back(path_from_utf8(value));
         }
     }
     without_app.push_back(steam_root);

@@ -27,7 +27,8 @@ std::vector<std::filesystem::path> steam_root_candidates();
 std::vector<std::filesystem::path> steam_user_folders();
 
 // Candidate libraries, best first: those libraryfolders.vdf lists with the
-// app, then the others, then the Steam folder itself (duplicates kept).
+// app, then the others (the old flat file's numbered pairs among them), then
+// the Steam folder itself (duplicates kept).
 std::vector<std::filesystem::path> library_folders(const std::filesystem::path& steam_root,
                                                    std::uint32_t appid);
 

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "agent/options.h"
+#include "core/text.h"
 #include "gsi/cfg_files.h"
 #include "tests/support/test_support.h"
 
@@ -64,7 +65,8 @@ TEST(Settings, TokenIsTakenOverFromTheGsiCfg) {
     EXPECT_EQ(load(f).gsi_token, "cafe0123beef4567");
     // A damaged agent.json loses nothing CS2 already has.
     write_test_file(f.data / "agent.json", "{\"gsi_token\": \"cafe");
-    EXPECT_EQ(load(f).gsi_token, "cafe0123beef4567");
+    std::vector<std::string> problems;
+    EXPECT_EQ(load(f, 0, {}, &problems).gsi_token, "cafe0123beef4567");
 }
 
 TEST(Settings, CfgTokenThatIsNotUtf8IsNotTakenOver) {
@@ -79,18 +81,51 @@ TEST(Settings, CfgTokenThatIsNotUtf8IsNotTakenOver) {
     EXPECT_TRUE(usable_gsi_token("caf\xc3\xa9"));
 }
 
+// A file that is there but cannot be used is kept beside it before the
+// defaults are written, and the console says where it went.
 TEST(Settings, DamagedArrayOrWronglyTypedFilesFallBackToDefaults) {
-    for (const char* text : {"{not json", "[1, 2, 3]", "\"just text\"", "",
-                             "{\"gsi_token\": 5, \"api_base_url\": null}"}) {
+    struct Row {
+        const char* guards;
+        std::string text;
+        const char* kept_because;   // null: nothing to keep
+    };
+    const Row rows[] = {
+        {"one trailing comma, as a hand edit leaves it",
+         "{\n  \"api_base_url\": \"\",\n  \"gsi_port\": 47480,\n  \"gsi_token\": \"9f86d081884c7d65\",\n}\n",
+         "is not valid JSON"},
+        {"cut short", "{not json", "is not valid JSON"},
+        {"an array", "[1, 2, 3]", "is not a JSON object"},
+        {"a string", "\"just text\"", "is not a JSON object"},
+        {"empty: nothing to lose", "", nullptr},
+        {"an object with wrong types: read key by key", "{\"gsi_token\": 5, \"api_base_url\": null}", nullptr},
+    };
+    for (const Row& row : rows) {
         const Folders f = make_folders("settings-damaged");
-        write_test_file(f.data / "agent.json", text);
-        const AgentSettings settings = load(f);
-        EXPECT_TRUE(is_lower_hex_token(settings.gsi_token)) << text;
-        EXPECT_EQ(settings.gsi_port, 47474u) << text;
-        EXPECT_EQ(settings.api_base_url, kDefaultApiBase) << text;
+        write_test_file(f.data / "agent.json", row.text);
+        std::vector<std::string> problems;
+        const AgentSettings settings = load(f, 0, {}, &problems);
+        EXPECT_TRUE(is_lower_hex_token(settings.gsi_token)) << row.guards;
+        EXPECT_EQ(settings.gsi_port, 47474u) << row.guards;
+        EXPECT_EQ(settings.api_base_url, kDefaultApiBase) << row.guards;
         const nlohmann::json doc = saved(f);
-        ASSERT_TRUE(doc.is_object()) << text;
+        ASSERT_TRUE(doc.is_object()) << row.guards;
         EXPECT_EQ(doc.size(), 3u);
+
+        std::vector<std::filesystem::path> kept;
+        for (const auto& item : std::filesystem::directory_iterator(f.data))
+            if (item.path().filename() != "agent.json") kept.push_back(item.path());
+        if (!row.kept_because) {
+            EXPECT_TRUE(kept.empty()) << row.guards;
+            EXPECT_TRUE(problems.empty()) << row.guards;
+            continue;
+        }
+        ASSERT_EQ(kept.size(), 1u) << row.guards;
+        EXPECT_EQ(read_test_file(kept[0]), row.text) << row.guards;   // byte for byte
+        EXPECT_TRUE(starts_with(path_to_utf8(kept[0].filename()), "agent.broken-")) << row.guards;
+        ASSERT_EQ(problems.size(), 1u) << row.guards;
+        EXPECT_EQ(problems[0], path_to_utf8(f.data / "agent.json") + " " + row.kept_because +
+                                   " -- kept it as " + path_to_utf8(kept[0]) +
+                                   "; using the default settings");
     }
 }
 

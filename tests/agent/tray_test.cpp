@@ -13,6 +13,7 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include <shellapi.h>
 
 namespace {
 
@@ -245,6 +246,38 @@ std::wstring clipboard_text() {
     return text;
 }
 
+// Explorer started again: the icons it showed are gone, and it broadcasts
+// "TaskbarCreated" (also sent while icons survive, on a display change).
+TEST_F(TrayWindow, TheIconComesBackWhenExplorerStartsAgain) {
+    HWND window = static_cast<HWND>(tray.window);
+    tray_set_items(tray, {{L"05.12 21:30   de_dust2", "https://rooms.example/r/1"}});
+    NOTIFYICONDATAW icon{};
+    icon.cbSize = sizeof(icon);
+    icon.hWnd = window;
+    icon.uID = 1;
+    const UINT taskbar_created = RegisterWindowMessageW(L"TaskbarCreated");
+    for (bool explorer_lost_it : {true, false}) {
+        if (explorer_lost_it) {
+            ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &icon));
+            ASSERT_FALSE(Shell_NotifyIconW(NIM_MODIFY, &icon));   // gone
+        }
+        SendMessageW(window, taskbar_created, 0, 0);
+        EXPECT_TRUE(tray.icon_added) << explorer_lost_it;
+        EXPECT_TRUE(Shell_NotifyIconW(NIM_MODIFY, &icon)) << explorer_lost_it;   // there again
+        EXPECT_EQ(texts_of(click(tray, WM_RBUTTONUP)).front(), L"05.12 21:30   de_dust2");
+    }
+}
+
+TEST_F(TrayWindow, TheClipboardIsOpenedForTheTraysWindow) {
+    std::uint32_t error = 99;
+    ASSERT_TRUE(copy_to_clipboard("https://rooms.example/r/1", error, &tray));
+    EXPECT_EQ(GetClipboardOwner(), static_cast<HWND>(tray.window));
+    EXPECT_EQ(clipboard_text(), L"https://rooms.example/r/1");
+    ASSERT_TRUE(copy_to_clipboard("without a tray", error));   // no owner, as before
+    EXPECT_EQ(GetClipboardOwner(), nullptr);
+    EXPECT_EQ(clipboard_text(), L"without a tray");
+}
+
 TEST(Clipboard, HoldsTheLinkAsUnicodeText) {
     const std::string link = "https://rooms.example/r/\xD0\xBA\xD0\xBB\xD1\x8E\xD1\x87?x=1";
     std::uint32_t error = 99;
@@ -301,6 +334,8 @@ TEST(Clipboard, FailsAfterThreeAttemptsWhileAnotherThreadHoldsIt) {
 #include <sys/stat.h>
 
 #include <map>
+
+#include "core/event_log.h"
 
 namespace {
 
@@ -439,6 +474,26 @@ TEST_F(ClipboardHelper, NotificationGoesThroughNotifySendWithASessionBus) {
     notify_room_ready("https://rooms.example/r/2", false);
     EXPECT_EQ(read_test_file(dir / "notify-send.args"),
               "--app-name=vantor Room ready https://rooms.example/r/2\n");
+}
+
+// The helper gets the text as its input and nothing else the agent holds
+// open: neither the event log nor the temporary file's own descriptor.
+TEST_F(ClipboardHelper, TheHelperInheritsOnlyItsInput) {
+    EventLog log;
+    ASSERT_TRUE(log_open(log, dir / "logs"));
+    const std::filesystem::path open_files = dir / "open.txt";
+    const std::filesystem::path script = dir / "xclip";
+    write_test_file(script, "#!/bin/sh\ncat > /dev/null\nfor f in /proc/$$/fd/*; do readlink \"$f\"; done > \"" +
+                                path_to_utf8(open_files) + "\"\nexit 0\n");
+    chmod(script.c_str(), 0755);
+    setenv("DISPLAY", ":99", 1);
+    std::uint32_t error = 99;
+    ASSERT_TRUE(copy_to_clipboard("https://rooms.example/r/1", error));
+    const std::string open = read_test_file(open_files);
+    EXPECT_EQ(open.find(path_to_utf8(log.path)), std::string::npos) << open;
+    const std::size_t input = open.find("vantor-clip-");
+    ASSERT_NE(input, std::string::npos) << open;                            // its standard input
+    EXPECT_EQ(open.find("vantor-clip-", input + 1), std::string::npos) << open;   // and only that
 }
 
 }  // namespace

@@ -123,6 +123,16 @@ class ReplayTest(harness.AgentTestCase):
         self.assertTrue(result.out.endswith(platform_text(
             f"2 status block(s) in {self.env.agent_path(path)}\n")), result.out[-300:])
 
+    def test_names_cannot_drive_the_terminal(self):
+        hostile = "\x1b]0;owned\x07\x1b[2J\u009b31m"
+        lines = TWO_BLOCKS[:8] + [
+            f"12/06 21:14:03 [Client]    2    01:59    3    0     active 786432 '{hostile}'"] + TWO_BLOCKS[9:11]
+        result = self.replay(self.write_log("console.log", "\n".join(lines).encode("utf-8")))
+        self.assertEqual(result.code, 0, result.err)
+        self.assertNotIn("\x1b", result.out)
+        self.assertNotIn("\u009b", result.out)
+        self.assertIn(platform_text("    'Ann', '?]0;owned??[2J?31m'\n"), result.out)
+
     def test_replay_touches_nothing_else(self):
         path = self.write_log("console.log", "\n".join(TWO_BLOCKS).encode())
         result = self.replay(path, "--coplay-once", "--log-dir", self.env.agent_path(self.env.root / "logs"))

@@ -40,10 +40,21 @@ TEST(EventLog, ConsolePrefixWidth) {
     EXPECT_EQ(console_prefix(12345678.9), "[12345678.9s] ");
 }
 
-TEST(EventLog, ConsoleTextCannotCarryEscapeSequences) {
-    EXPECT_EQ(printable_text("name \x1b]0;pwned\x07 ok\r"), "name ?]0;pwned? ok?");
-    EXPECT_EQ(printable_text("two\nlines\tand \xC3\xA9"), "two\nlines\tand \xC3\xA9");
-    EXPECT_EQ(printable_text("cut \xE2\x82"), "cut \xEF\xBF\xBD\xEF\xBF\xBD");
+// A player's name with a colour, a title and a hyperlink: the console shows
+// it defanged on every road (event text and plain lines); the record keeps it.
+TEST(EventLog, ConsoleLinesCannotCarryEscapeSequences) {
+    const std::string name = "\x1b[31mred\x1b]0;title\x07\x1b]8;;https://evil.example\x1b\\x\xC2\x9B" "2J";
+    const auto dir = make_temp_dir("event-log-escapes");
+    EventLog log;
+    ASSERT_TRUE(log_open(log, dir));
+    testing::internal::CaptureStdout();
+    log_event(log, "gsi_player_new", json{{"name", name}}, "gsi player: '" + name + "'");
+    log_console(log, "    76561198000000001  gsi            CT     " + name);
+    const std::string console = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(console.find('\x1b'), std::string::npos) << console;
+    EXPECT_EQ(console.find("\xC2\x9B"), std::string::npos) << console;
+    EXPECT_TRUE(contains(console, "?[31mred?]0;title??]8;;https://evil.example?\\x?2J\n"));
+    EXPECT_EQ(json::parse(read_test_file(log.path))["name"], name);
 }
 
 TEST(EventLog, EveryRecordIsOneLineOfValidJson) {

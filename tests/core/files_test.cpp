@@ -67,3 +67,32 @@ TEST(Files, DataFolderEndsInVantor) {
     ASSERT_TRUE(folder.has_value());
     EXPECT_EQ(path_to_utf8(folder->filename()), "vantor");
 }
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+
+// A file the user made private stays private when the agent rewrites it.
+TEST(Files, ReplaceKeepsThePermissionBits) {
+    const fs::path dir = make_temp_dir("files-mode");
+    for (const mode_t mode : {0600, 0640, 0755}) {
+        const fs::path file = dir / ("agent-" + std::to_string(mode) + ".json");
+        ASSERT_TRUE(write_whole_file(file, "old"));
+        ASSERT_EQ(chmod(file.c_str(), mode), 0);
+        ASSERT_TRUE(write_whole_file(file, "new"));
+        struct stat st {};
+        ASSERT_EQ(stat(file.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, mode);
+        EXPECT_EQ(read_whole_file(file), std::optional<std::string>("new"));
+    }
+}
+
+// The clipboard helper the agent starts must not inherit the event log.
+TEST(Files, AppendedFilesAreClosedOnExec) {
+    const fs::path dir = make_temp_dir("files-cloexec");
+    std::FILE* file = open_for_append(dir / "agent.jsonl");
+    ASSERT_NE(file, nullptr);
+    EXPECT_NE(fcntl(fileno(file), F_GETFD) & FD_CLOEXEC, 0);
+    std::fclose(file);
+}
+#endif

@@ -39,3 +39,21 @@ TEST(Text, InvalidUtf8BecomesReplacementCharacters) {
     EXPECT_EQ(valid_utf8("\xC0\xAF"), "\xEF\xBF\xBD\xEF\xBF\xBD");
     EXPECT_EQ(valid_utf8("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
 }
+
+TEST(Text, PrintableTextKeepsNoControlCharacter) {
+    struct Row {
+        const char* guards;
+        std::string in;
+        std::string out;
+    };
+    const Row rows[] = {
+        {"escape and bell of a title sequence", "name \x1b]0;pwned\x07 ok\r", "name ?]0;pwned? ok?"},
+        {"line feeds, tabs and letters stay", "two\nlines\tand \xC3\xA9", "two\nlines\tand \xC3\xA9"},
+        {"DEL", "a\x7F" "b", "a?b"},
+        {"C1 CSI and OSC, one mark each", "\xC2\x9B" "31m \xC2\x9D" "0;t \xC2\x80", "?31m ?0;t ?"},
+        {"U+00A0 and later are letters", "\xC2\xA0\xC2\xBF", "\xC2\xA0\xC2\xBF"},
+        {"a name cut mid-character", "cut \xE2\x82", "cut \xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"a lone C2 at the end", "x\xC2", "x\xEF\xBF\xBD"},
+    };
+    for (const Row& row : rows) EXPECT_EQ(printable_text(row.in), row.out) << row.guards;
+}

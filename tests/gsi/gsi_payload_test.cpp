@@ -200,6 +200,31 @@ TEST_F(Feed, PlayersAreCollectedFromEverySectionAndMergedOnce) {
     EXPECT_EQ(p.times_seen, 2);
 }
 
+// Dead and watching a bot: GSI names the bot with a stand-in id (76561197960265728
+// plus its index). It is no player of the match and never enters the map.
+TEST_F(Feed, BotsAreDroppedWithADebugRecord) {
+    const json bot = {{"steamid", "76561197960265729"}, {"name", "Niles"}, {"observer_slot", 3},
+                      {"team", "CT"}, {"activity", "playing"}};
+    feed(patched("observer_switch.json", {{"player", bot}}));
+    EXPECT_EQ(names(), (Names{"gsi_player_new", "gsi_player_new", "match_started", "gsi_phase_change"}));
+    EXPECT_EQ(players.count(76561197960265729ull), 0u);
+    EXPECT_EQ(players.size(), 2u);
+
+    log.debug = true;
+    feed(patched("observer_switch.json",
+                 {{"player", bot}, {"added", {{"player", {{"steamid", "76561197960265792"}}}}}}));
+    const std::vector<json> logged = events();
+    ASSERT_EQ(logged.size(), 3u);
+    EXPECT_EQ(logged[0]["event"], "gsi_player_dropped");
+    EXPECT_EQ(logged[0]["steamid"], "76561197960265729");
+    EXPECT_EQ(logged[0]["name"], "Niles");
+    EXPECT_EQ(logged[0]["block"], "player");
+    EXPECT_EQ(logged[0]["reason"], "not a real player: bots carry stand-in ids with account numbers below 65");
+    EXPECT_EQ(logged[1]["steamid"], "76561197960265792");   // account 64: still a bot's
+    EXPECT_EQ(logged[2]["event"], "gsi_event");
+    EXPECT_EQ(players.size(), 2u);
+}
+
 TEST_F(Feed, OnePlayerInSeveralSectionsIsOneNewPlayer) {
     const json same = {{"steamid", "76561198044120577"}};
     feed(patched("warmup_mirage.json", {{"player", {{"name", nullptr}}},

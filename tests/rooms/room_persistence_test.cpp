@@ -193,6 +193,22 @@ TEST_F(RoomFiles, MenuItemsFollowTheHistory) {
     EXPECT_EQ(items[1].url, "https://a/r/1");
 }
 
+// A hand-edited history of hundreds of rooms: the menu keeps the ten newest
+// (the file's first), so room ids never reach 900 ("Show/Hide console").
+TEST_F(RoomFiles, AHandEditedLongHistoryGivesTenMenuItems) {
+    json list = json::array();
+    list.push_back(7);   // not an entry: it does not count
+    for (int n = 899; n >= 0; --n) {
+        const RoomHistoryEntry e = entry(n);
+        list.push_back({{"created_at", e.created_at}, {"map", e.map}, {"room_key", e.room_key}, {"url", e.url}});
+    }
+    write_test_file(data / "rooms.json", list.dump(2) + "\n");
+    const auto items = room_menu_items(data);
+    ASSERT_EQ(items.size(), kRoomHistorySize);
+    EXPECT_EQ(items.front().url, "https://rooms.example/r/899");
+    EXPECT_EQ(items.back().url, "https://rooms.example/r/890");
+}
+
 TEST_F(RoomFiles, RoomCfgHasSixLines) {
     const std::string link = "https://rooms.example/r/0123456789abcdef0123456789abcdef?x=1&y=%20";
     write_room_cfg(log, cfg, link);

@@ -177,6 +177,7 @@ TEST(CandidatePool, SourcesInOrderFirstOneWins) {
     gsi[76561198000000030ULL] = {"Gsi Three", "CT", 3, 1};
     gsi[76561198000000010ULL] = {"Gsi One", "T", 1, 1};
     gsi[76561198000000020ULL] = {"", "T", 2, 1};   // nameless: not a candidate
+    gsi[76561197960265729ULL] = {"Niles", "CT", 4, 9};   // a bot, as GSI names it: never one
     const std::uint64_t self = 76561198000000001ULL;
     std::vector<CoplayEntry> coplay = {
         coplay_entry(76561198000000010ULL, "Also Gsi One"),
@@ -184,6 +185,7 @@ TEST(CandidatePool, SourcesInOrderFirstOneWins) {
         coplay_entry(76561198000000050ULL, "", 730, false),   // persona not known yet
         coplay_entry(76561198000000060ULL, "Coplayer"),
         coplay_entry(self, "Me Again"),
+        coplay_entry(76561197960265730ULL, "Rock"),            // bot
     };
     std::vector<FriendEntry> friends = {
         friend_entry(76561198000000030ULL, "Friend Of Gsi", {"Friend Of Gsi", "Old"}),
@@ -191,6 +193,7 @@ TEST(CandidatePool, SourcesInOrderFirstOneWins) {
         friend_entry(76561198000000020ULL, "Nameless In Gsi"),
         friend_entry(76561198000000070ULL, "", {}),             // nothing to match by
         friend_entry(76561198000000080ULL, "", {"", "Formerly"}),
+        friend_entry(76561197960265792ULL, "Bot 64"),            // account 64: still a bot's
     };
     std::vector<IdentityCandidate> pool =
         build_identity_candidates(gsi, coplay, friends, self, "Myself");
@@ -287,22 +290,23 @@ TEST(NameMatching, RandomInputsKeepTheReportConsistent) {
         for (int n = rng() % 4; n > 0; --n) name += pieces[rng() % pieces.size()];
         return name;
     };
+    constexpr std::uint64_t kPlayer = 76561198000000000ULL;   // real accounts, as Steam gives them
     std::uint64_t seen_ambiguous = 0, seen_history = 0, seen_loose = 0;
     for (int round = 0; round < 1000; ++round) {
         GsiPlayers gsi;
         std::vector<CoplayEntry> coplay;
         std::vector<FriendEntry> friends;
-        for (int i = rng() % 6; i > 0; --i) gsi[rng() % 20] = {random_name(), "T", 0, 1};
+        for (int i = rng() % 6; i > 0; --i) gsi[kPlayer + rng() % 20] = {random_name(), "T", 0, 1};
         for (int i = rng() % 6; i > 0; --i) {
-            coplay.push_back(coplay_entry(rng() % 20, random_name(), rng() % 2 ? 730 : 440, rng() % 2));
+            coplay.push_back(coplay_entry(kPlayer + rng() % 20, random_name(), rng() % 2 ? 730 : 440, rng() % 2));
         }
         for (int i = rng() % 8; i > 0; --i) {
             std::vector<std::string> history;
             for (int h = rng() % 4; h > 0; --h) history.push_back(random_name());
-            friends.push_back(friend_entry(rng() % 20, random_name(), history, rng() % 2));
+            friends.push_back(friend_entry(kPlayer + rng() % 20, random_name(), history, rng() % 2));
         }
         const std::vector<IdentityCandidate> pool =
-            build_identity_candidates(gsi, coplay, friends, rng() % 20, random_name());
+            build_identity_candidates(gsi, coplay, friends, kPlayer + rng() % 20, random_name());
         std::set<std::uint64_t> ids;
         for (const IdentityCandidate& c : pool) EXPECT_TRUE(ids.insert(c.steamid).second);
 

@@ -5,12 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include "core/steamid.h"
 #include "core/text.h"
 #include "roster/room_key.h"
 
 namespace {
 
 constexpr std::uint64_t kBase = 76561198000000000ULL;
+constexpr std::uint64_t kBot = 76561197960265729ULL;   // GSI's id for bot 1
 constexpr std::int64_t kStart = 1733519643;
 constexpr const char* kMidMatch =
     "; joined mid-match, so co-play cannot be trusted -- needs a status block (type `exec vantor` in game)";
@@ -329,6 +331,34 @@ TEST(RosterFromStatus, AMatchOutsideThisMatchWaitsWhileAPlayerOfThisMatchIsUnacc
     }
 }
 
+// The player died and watches a bot: GSI names the bot, and one status name
+// is unresolved. The bot must not fill it, nor enter by any other road.
+TEST(RosterFromStatus, BotIdsNeverEnterTheRoster) {
+    RosterInputs in;
+    std::vector<StatusMatch> rows = ten_exact_rows();
+    rows[4] = row("Niles", 0);
+    set_status(in, rows, 10);
+    in.gsi_players[kBot] = {"Niles", "CT", 3, 12};
+    Roster roster = assemble_roster(in);
+    EXPECT_EQ(roster.filled_from_gsi, 0u);
+    EXPECT_EQ(roster.players.size(), 9u);
+    EXPECT_FALSE(roster.validated);
+
+    rows[4] = row("Niles", kBot, "gsi", MatchTier::exact);   // a row resolved to the bot
+    set_status(in, rows, 10);
+    roster = assemble_roster(in);
+    EXPECT_EQ(roster.players.size(), 9u);
+    ASSERT_EQ(roster.rejected.size(), 1u);
+    EXPECT_EQ(roster.rejected[0].reason, "no candidate");
+
+    RosterInputs none;   // without status: the user, GSI and co-play
+    none.self_steamid = kBot + 1;
+    none.connect_time_reliable = true;
+    none.gsi_players[kBot] = {"Niles", "CT", 3, 12};
+    none.coplay = {coplay(kBot + 2, "Rock", kStart), coplay(kBase + 1, "Human", kStart)};
+    EXPECT_EQ(ids_of(assemble_roster(none)), std::vector<std::uint64_t>{kBase + 1});
+}
+
 TEST(RosterFromStatus, ValidationFollowsTheBlockCount) {
     RosterInputs in;
     std::vector<StatusMatch> rows = ten_exact_rows();
@@ -400,20 +430,22 @@ TEST(RosterText, LongNamesAreCutOnACharacterBoundary) {
 TEST(RosterAssembly, RandomInputsKeepTheRosterConsistent) {
     std::mt19937 rng(11);
     const char* sources[] = {"gsi", "self", "coplay", "friend-in-cs2", "friend", ""};
+    // Zero, bots' stand-ins (accounts 55 to 64) and real accounts (65 to 74).
+    auto id = [&rng]() -> std::uint64_t { return rng() % 6 ? kBot + 54 + rng() % 20 : 0; };
     for (int round = 0; round < 400; ++round) {
         RosterInputs in;
-        in.self_steamid = rng() % 15;
+        in.self_steamid = id();
         in.self_name = rng() % 2 ? "me" : "";
         in.connect_time_reliable = rng() % 2;
         in.start_time = static_cast<std::int64_t>(rng() % 3) * kStart - kStart;
-        for (int i = rng() % 12; i > 0; --i) in.gsi_players[rng() % 15] = {rng() % 2 ? numbered("r", rng() % 4) : "", "T", 0, 1};
+        for (int i = rng() % 12; i > 0; --i) in.gsi_players[id()] = {rng() % 2 ? numbered("r", rng() % 4) : "", "T", 0, 1};
         for (int i = rng() % 12; i > 0; --i) {
-            in.coplay.push_back(coplay(rng() % 15, "c", kStart - 400 + rng() % 200, rng() % 4 ? 730 : 1));
+            in.coplay.push_back(coplay(id(), "c", kStart - 400 + rng() % 200, rng() % 4 ? 730 : 1));
         }
         if (rng() % 4) {
             std::vector<StatusMatch> rows;
             for (int i = rng() % 13; i > 0; --i) {
-                rows.push_back(row(numbered("r", i), rng() % 15, sources[rng() % 6],
+                rows.push_back(row(numbered("r", i), id(), sources[rng() % 6],
                                    static_cast<MatchTier>(rng() % 5), rng() % 5 == 0));
             }
             set_status(in, rows, static_cast<std::int32_t>(rng() % 14) - 2);
@@ -422,6 +454,7 @@ TEST(RosterAssembly, RandomInputsKeepTheRosterConsistent) {
         std::set<std::uint64_t> ids;
         for (std::size_t i = 0; i < roster.players.size(); ++i) {
             EXPECT_TRUE(ids.insert(roster.players[i].steamid).second);
+            EXPECT_TRUE(steamid_real_player(roster.players[i].steamid));
             if (i > 0) {
                 EXPECT_LT(std::to_string(roster.players[i - 1].steamid),
                           std::to_string(roster.players[i].steamid));

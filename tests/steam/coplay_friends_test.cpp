@@ -30,6 +30,8 @@ json coplay_fixture() {
              {{"steamid", std::to_string(kC)}, {"appid", 730}, {"time", 1733500200}, {"persona", nullptr}},
              {{"steamid", std::to_string(kD)}, {"appid", 570}, {"time", 1733400000}, {"persona", ""}},
              {{"steamid", "76561197960265728"}, {"appid", 730}},       // individual, account 0
+             {{"steamid", "76561197960265729"}, {"appid", 730}, {"time", 1733500150},
+              {"persona", "Niles"}},                                    // a bot's stand-in id
              {{"steamid", std::to_string(kE)}, {"appid", 730}, {"time", -5}, {"persona", "Ünïcode ✦"},
               {"relationship", 3}},
          }},
@@ -96,7 +98,7 @@ TEST_F(CoplayFriendsTest, ReadsTheCoplayListSkippingInvalidIds) {
     EXPECT_TRUE(list[4].is_friend);
     EXPECT_EQ(list[4].persona, "Ünïcode ✦");
     // Five calls per valid entry, only the index call for an invalid one.
-    EXPECT_EQ(count_calls("GetCoplayFriend "), 8);
+    EXPECT_EQ(count_calls("GetCoplayFriend "), 9);
     EXPECT_EQ(count_calls("GetFriendCoplayGame"), 5);
     EXPECT_EQ(count_calls("GetFriendRelationship"), 5);
 
@@ -176,6 +178,27 @@ TEST_F(CoplayFriendsTest, NegativeOrOversizedCountsFromTheClient) {
     connect(fixture);
     EXPECT_EQ(read_coplay_list(connection_).size(), 5u);
     EXPECT_TRUE(read_friend_list(connection_).empty());
+    steam_release(connection_);
+
+    // A broken client's count: the loops stop at their bounds, and say so with --debug.
+    fixture["coplay_count"] = 2000000000;
+    fixture["friend_count"] = 2000000000;
+    connect(fixture);
+    EventLog log;
+    log.debug = true;
+    ASSERT_TRUE(log_open(log, dir_ / "logs"));
+    SteamLists lists;
+    const long coplay_before = count_calls("GetCoplayFriend ");
+    const long friends_before = count_calls("GetFriendByIndex");
+    coplay_tick(connection_, log, lists);
+    friend_tick(connection_, log, lists);
+    EXPECT_EQ(lists.coplay.size(), 5u);
+    EXPECT_EQ(count_calls("GetCoplayFriend ") - coplay_before, kMaxCoplayEntries);
+    EXPECT_EQ(count_calls("GetFriendByIndex") - friends_before, kMaxFriends);
+    const auto cuts = records_named(log, "steam_count_cut");
+    ASSERT_EQ(cuts.size(), 2u);
+    EXPECT_EQ(cuts[0], json::parse(R"({"event":"steam_count_cut","list":"coplay","reported":2000000000,"read":1000})"));
+    EXPECT_EQ(cuts[1], json::parse(R"({"event":"steam_count_cut","list":"friends","reported":2000000000,"read":5000})"));
 }
 
 TEST_F(CoplayFriendsTest, ClosedConnectionGivesEmptyResults) {

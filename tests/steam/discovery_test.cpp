@@ -83,3 +83,18 @@ TEST(LibraryFolders, PathsAreUtf8WithEscapesResolved) {
     EXPECT_EQ(folders[0].filename().native(), L"SteamLibrary");
 #endif
 }
+
+// Steam before 2021: a flat block, libraries as numbered pairs beside counters.
+TEST(LibraryFolders, OldFlatFileListsLibrariesAsNumberedPairs) {
+    const fs::path steam = make_temp_dir("discovery-flat");
+    write_vdf(steam,
+              "\"LibraryFolders\"\n{\n"
+              "\t\"TimeNextStatsReport\"\t\t\"1612345678\"\n"
+              "\t\"ContentStatsID\"\t\t\"-4601234567890123456\"\n"
+              "\t\"1\"\t\t\"D:\\\\SteamLibrary\"\n"
+              "\t\"2\"\t\t\"E:\\\\Games\"\n"
+              "}\n");
+    const std::vector<fs::path> expected = {path_from_utf8("D:\\SteamLibrary"),
+                                            path_from_utf8("E:\\Games"), steam};
+    EXPECT_EQ(library_folders(steam, 730), expected);
+}

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include "steam/steamid.h"
 #include "tests/steam/fake_client_test_support.h"
 
 namespace {
@@ -215,30 +214,6 @@ TEST_F(SteamClientTest, InitReportsSuccessAndFailureAsEvents) {
     EXPECT_EQ(records[1], json::parse(R"({"event":"steam_init","self_steamid":"76561197960287930",
         "persona":"","client_interface":"SteamClient023","friends_interface":"SteamFriends018",
         "user_interface":"SteamUser023"})"));
-}
-
-TEST(SteamIdValidity, FollowsTheBitFields) {
-    auto make = [](std::uint64_t universe, std::uint64_t type, std::uint64_t instance,
-                   std::uint64_t account) {
-        return (universe << 56) | (type << 52) | (instance << 32) | account;
-    };
-    EXPECT_TRUE(steamid_valid(76561197960287930ull));        // an individual in the public universe
-    EXPECT_TRUE(steamid_valid(make(4, 1, 1, 1)));
-    EXPECT_FALSE(steamid_valid(0));
-    EXPECT_FALSE(steamid_valid(make(1, 1, 1, 0)));            // individual without account
-    EXPECT_FALSE(steamid_valid(make(1, 1, 0, 5)));            // individual, instance 0
-    EXPECT_FALSE(steamid_valid(make(1, 1, 2, 5)));            // individual, instance 2
-    EXPECT_FALSE(steamid_valid(make(0, 1, 1, 5)));            // universe 0
-    EXPECT_FALSE(steamid_valid(make(5, 1, 1, 5)));            // universe 5
-    EXPECT_FALSE(steamid_valid(make(1, 0, 1, 5)));            // type 0
-    EXPECT_FALSE(steamid_valid(make(1, 11, 0, 5)));           // type 11
-    EXPECT_TRUE(steamid_valid(make(1, 7, 0, 5)));             // clan
-    EXPECT_FALSE(steamid_valid(make(1, 7, 1, 5)));            // clan with an instance
-    EXPECT_FALSE(steamid_valid(make(1, 7, 0, 0)));            // clan without account
-    EXPECT_TRUE(steamid_valid(make(1, 3, 7, 5)));             // game server, any instance
-    EXPECT_FALSE(steamid_valid(make(1, 3, 0, 0)));            // game server without account
-    EXPECT_TRUE(steamid_valid(make(1, 4, 0, 0)));             // anonymous game server
-    EXPECT_TRUE(steamid_valid(make(1, 10, 0, 0)));
 }
 
 }  // namespace

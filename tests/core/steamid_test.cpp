@@ -1,0 +1,47 @@
+#include "core/steamid.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr std::uint64_t make(std::uint64_t universe, std::uint64_t type, std::uint64_t instance,
+                             std::uint64_t account) {
+    return (universe << 56) | (type << 52) | (instance << 32) | account;
+}
+
+TEST(SteamId, ValidityAndRealPlayersFollowTheBitFields) {
+    struct Row {
+        const char* guards;
+        std::uint64_t id;
+        bool valid;
+        bool real_player;
+    };
+    const Row rows[] = {
+        {"an individual in the public universe", 76561197960287930ull, true, true},
+        {"another universe", make(4, 1, 1, 1000), true, true},
+        {"zero", 0, false, false},
+        {"individual without account (the bots' base)", 76561197960265728ull, false, false},
+        {"bot 1, as GSI names it", 76561197960265729ull, true, false},
+        {"the last bot stand-in, account 64", 76561197960265728ull + 64, true, false},
+        {"the first real account, 65", 76561197960265728ull + 65, true, true},
+        {"individual, instance 0", make(1, 1, 0, 5), false, false},
+        {"individual, instance 2", make(1, 1, 2, 5), false, false},
+        {"universe 0", make(0, 1, 1, 5), false, false},
+        {"universe 5", make(5, 1, 1, 5), false, false},
+        {"type 0", make(1, 0, 1, 5), false, false},
+        {"type 11", make(1, 11, 0, 5), false, false},
+        {"clan: valid, never a player", make(1, 7, 0, 5000), true, false},
+        {"clan with an instance", make(1, 7, 1, 5), false, false},
+        {"clan without account", make(1, 7, 0, 0), false, false},
+        {"game server, any instance", make(1, 3, 7, 5000), true, false},
+        {"game server without account", make(1, 3, 0, 0), false, false},
+        {"anonymous game server", make(1, 4, 0, 0), true, false},
+        {"type 10", make(1, 10, 0, 0), true, false},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(steamid_valid(row.id), row.valid) << row.guards;
+        EXPECT_EQ(steamid_real_player(row.id), row.real_player) << row.guards;
+    }
+}
+
+}  // namespace
