@@ -224,6 +224,7 @@ class RoomDeliveryTest(harness.AgentTestCase):
     def test_the_saved_room_comes_back_after_a_restart(self):
         me = self.player().start()
         me.gsi(me.cs2.gsi_map, "de_inferno", "live", 3)
+        me.wait_events("match_started")   # the status belongs to this match
         me.cs2.exec_vantor()
         url = me.wait_events("room_delivered")[0]["url"]
         me.stop()
@@ -250,6 +251,7 @@ class RoomDeliveryTest(harness.AgentTestCase):
     def test_no_write_cfg_still_delivers(self):
         me = self.player(extra_args=["--no-write-cfg"], gsi_cfg_token="c0ffee00c0ffee00").start()
         me.gsi(me.cs2.gsi_map, "de_nuke", "warmup")
+        me.wait_events("match_started")   # the status belongs to this match
         me.cs2.exec_vantor()
         delivered = me.wait_events("room_delivered")
         self.assert_delivered(delivered[0], self.server.base + "/r/" + room_key(PLAYERS), me)
@@ -260,6 +262,7 @@ class RoomDeliveryTest(harness.AgentTestCase):
     def test_without_api_the_roster_is_only_logged(self):
         me = self.player(api=False).start()
         me.gsi(me.cs2.gsi_map, "de_nuke", "warmup")
+        me.wait_events("match_started")   # the status belongs to this match
         me.cs2.exec_vantor()
         me.wait_events("roster_complete")
         time.sleep(1.0)
