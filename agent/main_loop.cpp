@@ -105,6 +105,8 @@ void open_tail(MainLoop& loop) {
                              : ""));
 }
 
+void read_inputs(MainLoop& loop);
+
 void start_tray(MainLoop& loop) {
     // Said before the first room, while there is time to install a helper.
     const std::string hint = clipboard_missing_hint();
@@ -117,6 +119,8 @@ void start_tray(MainLoop& loop) {
         return;
     }
     tray_set_items(loop.tray, room_menu_items(loop.data_folder));
+    loop.tray.menu_tick = [](void* context) { read_inputs(*static_cast<MainLoop*>(context)); };
+    loop.tray.menu_tick_context = &loop;
     const bool hidden = tray_hide_console(loop.tray);
     log_event(loop.log, "tray_ready", {{"console_hidden", hidden}},
               hidden ? "tray: the console is hidden -- right-click the icon for the rooms and to exit"
@@ -256,14 +260,9 @@ RoomPassContext room_context(MainLoop& loop) {
                            loop.last_tray_link};
 }
 
-void run_pass(MainLoop& loop, RoomPassContext& rooms) {
-    // 1. Tray messages; Exit ends the run once this pass is done.
-    tray_pump();
-    if (loop.tray.exit_requested) {
-        loop.tray.exit_requested = false;
-        log_console(loop.log, "tray: exit");
-        request_stop();
-    }
+// Steps 2 to 5 of a pass: what arrived from GSI, console.log and Steam. They
+// also run while the tray menu holds the loop; the room steps wait for it.
+void read_inputs(MainLoop& loop) {
     // 2. GSI payloads queued since the last pass, oldest first.
     handle_gsi_queue(loop.listener, loop.settings.gsi_token, loop.match, loop.gsi, loop.log);
     // 3. New lines of console.log.
@@ -272,6 +271,17 @@ void run_pass(MainLoop& loop, RoomPassContext& rooms) {
     watch_silence(loop);
     // 5. Steam: the co-play list every 5 s, the friend list every 30 s.
     tick_steam_lists(loop);
+}
+
+void run_pass(MainLoop& loop, RoomPassContext& rooms) {
+    // 1. Tray messages; Exit ends the run once this pass is done.
+    tray_pump();
+    if (loop.tray.exit_requested) {
+        loop.tray.exit_requested = false;
+        log_console(loop.log, "tray: exit");
+        request_stop();
+    }
+    read_inputs(loop);
     // 6. Roster, POST, room link and tray menu.
     run_room_steps(rooms, loop.match);
 }

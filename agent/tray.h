@@ -27,6 +27,12 @@ struct TrayIcon {
     bool exit_requested = false;   // Exit was chosen; the main loop reads it after each pump
     bool console_hidden = false;   // the agent hid the console window
     std::vector<RoomMenuItem> items;   // the rooms of the menu, in menu order
+
+    // The main loop is held in the menu while it is open. This runs about
+    // every 300 ms meanwhile, so console.log and GSI are still read; once the
+    // stop flag is set the menu closes.
+    void (*menu_tick)(void* context) = nullptr;
+    void* menu_tick_context = nullptr;
 };
 
 // Registers the window class, creates the hidden window and adds the icon.

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "core/clock.h"
+#include "core/stop_flag.h"
 #include "core/text.h"
 #include "rooms/room_link.h"
 
@@ -15,6 +16,8 @@ constexpr wchar_t kClassName[] = L"VantorTray";
 constexpr wchar_t kWindowTitle[] = L"vantor";
 constexpr wchar_t kTooltip[] = L"vantor -- watching for a match";
 constexpr UINT kIconId = 1;
+constexpr UINT_PTR kMenuTickTimer = 1;
+constexpr UINT kMenuTickMs = 300;
 
 HWND window_of(const TrayIcon& tray) { return static_cast<HWND>(tray.window); }
 
@@ -66,7 +69,9 @@ void show_menu(const TrayIcon& tray, HWND window) {
     // Without the foreground the menu would not close when the user clicks
     // elsewhere; the empty message afterwards lets it close on the first try.
     SetForegroundWindow(window);
+    SetTimer(window, kMenuTickTimer, kMenuTickMs, nullptr);
     TrackPopupMenu(menu, TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, window, nullptr);
+    KillTimer(window, kMenuTickTimer);
     PostMessageW(window, WM_NULL, 0, 0);
     DestroyMenu(menu);
 }
@@ -100,6 +105,11 @@ LRESULT handle_message(TrayIcon& tray, HWND window, UINT message, WPARAM wparam,
     }
     if (message == WM_COMMAND) {
         run_command(tray, LOWORD(wparam));
+        return 0;
+    }
+    if (message == WM_TIMER && wparam == kMenuTickTimer) {
+        if (tray.menu_tick) tray.menu_tick(tray.menu_tick_context);
+        if (stop_requested()) EndMenu();
         return 0;
     }
     if (message != 0 && message == taskbar_created_message()) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/clock.h"
+#include "core/stop_flag.h"
 #include "core/text.h"
 #include "tests/support/test_support.h"
 
@@ -248,6 +249,25 @@ std::wstring clipboard_text() {
 
 // Explorer started again: the icons it showed are gone, and it broadcasts
 // "TaskbarCreated" (also sent while icons survive, on a display change).
+// The menu holds the main loop while it is open: the loop's inputs are still
+// read, and Ctrl+C closes the menu instead of waiting for the player.
+TEST_F(TrayWindow, AnOpenMenuKeepsTheLoopGoingAndClosesOnStop) {
+    static int ticks = 0;
+    ticks = 0;
+    tray.menu_tick = [](void*) {
+        if (++ticks == 2) request_stop();
+    };
+    const UINT_PTR guard = SetTimer(nullptr, 0, 10000, close_menu);
+    const std::uint32_t opened = tick_now();
+    SendMessageW(static_cast<HWND>(tray.window), kTrayCallbackMessage, 1, WM_RBUTTONUP);
+    const std::uint32_t took = ticks_since(tick_now(), opened);
+    KillTimer(nullptr, guard);
+    clear_stop();
+    tray_pump();
+    EXPECT_GE(ticks, 2);
+    EXPECT_LT(took, 5000u);   // closed by the stop, not by the guard
+}
+
 TEST_F(TrayWindow, TheIconComesBackWhenExplorerStartsAgain) {
     HWND window = static_cast<HWND>(tray.window);
     tray_set_items(tray, {{L"05.12 21:30   de_dust2", "https://rooms.example/r/1"}});
