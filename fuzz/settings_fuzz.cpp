@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,12 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::filesystem::path& folder = fuzz_scratch_folder();
     const std::vector<std::string_view> parts = fuzz_split(data, size, '\0', 2);
+    // Each input is a machine of its own: no copies kept aside by earlier
+    // inputs (at most 99 a second get a name, far more than the agent makes).
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ignored))
+        if (entry.path().filename().string().rfind("agent.broken-", 0) == 0)
+            std::filesystem::remove(entry.path(), ignored);
     fuzz_put_file(folder / "agent.json", &parts[0]);
     fuzz_put_file(folder / kGsiCfgName, parts.size() > 1 ? &parts[1] : nullptr);
 
