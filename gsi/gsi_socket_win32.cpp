@@ -13,6 +13,19 @@ bool set_nonblocking(SOCKET s) {
     u_long on = 1;
     return ::ioctlsocket(s, FIONBIO, &on) == 0;
 }
+
+// Not inherited by processes the agent starts (the browser, for one), and
+// non-blocking; closed when either cannot be set.
+NetSocket prepared(SOCKET s) {
+    if (s == INVALID_SOCKET) return kNoSocket;
+    SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+    if (!set_nonblocking(s)) {
+        ::closesocket(s);
+        return kNoSocket;
+    }
+    return static_cast<NetSocket>(s);
+}
+
 }  // namespace
 
 bool net_startup() {
@@ -22,17 +35,7 @@ bool net_startup() {
 
 void net_cleanup() { WSACleanup(); }
 
-NetSocket net_tcp_socket() {
-    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET) return kNoSocket;
-    // Not inherited by processes the agent starts (the browser, for one).
-    SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
-    if (!set_nonblocking(s)) {
-        ::closesocket(s);
-        return kNoSocket;
-    }
-    return static_cast<NetSocket>(s);
-}
+NetSocket net_tcp_socket() { return prepared(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)); }
 
 bool net_bind_loopback(NetSocket s, std::uint16_t port) {
     sockaddr_in address{};
@@ -52,15 +55,8 @@ std::uint16_t net_local_port(NetSocket s) {
 }
 
 NetSocket net_accept(NetSocket listener) {
-    SOCKET s = ::accept(handle_of(listener), nullptr, nullptr);
-    if (s == INVALID_SOCKET) return kNoSocket;
-    SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
     // Accepted sockets take the listener's mode; said again to be sure.
-    if (!set_nonblocking(s)) {
-        ::closesocket(s);
-        return kNoSocket;
-    }
-    return static_cast<NetSocket>(s);
+    return prepared(::accept(handle_of(listener), nullptr, nullptr));
 }
 
 bool net_wait_readable(std::vector<NetWaitEntry>& entries, std::uint32_t ms) {
