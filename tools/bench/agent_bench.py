@@ -5,6 +5,7 @@ fake Steam client behind the registry value, and per-process figures read from
 
 import json
 import os
+import socket
 import sys
 from pathlib import Path
 
@@ -88,6 +89,22 @@ def memory_kb(pid):
         if key in ("VmHWM", "VmRSS"):
             values[key] = int(rest.split()[0])
     return values.get("VmHWM", 0), values.get("VmRSS", 0)
+
+
+def exchange(port, request, timeout=10.0):
+    """Sends one request to 127.0.0.1:port and reads the reply until the
+    server closes; None when the connection failed."""
+    try:
+        with socket.create_connection(("127.0.0.1", port), timeout=timeout) as s:
+            s.sendall(request)
+            reply = b""
+            while True:
+                chunk = s.recv(4096)
+                if not chunk:
+                    return reply
+                reply += chunk
+    except OSError:
+        return None
 
 
 def write_result(build, name, result):

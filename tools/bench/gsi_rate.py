@@ -17,7 +17,6 @@ writes BUILD_DIR/bench/gsi_rate.json. Never fails on a slow result.
 
 import json
 import random
-import socket
 import subprocess
 import sys
 import tempfile
@@ -73,16 +72,8 @@ def post_all(port, bodies):
         head, _ = request(body)
         data = (head % port).encode("ascii") + body
         t0 = time.perf_counter()
-        try:
-            with socket.create_connection(("127.0.0.1", port), timeout=10) as s:
-                s.sendall(data)
-                reply = b""
-                while True:
-                    chunk = s.recv(4096)
-                    if not chunk:
-                        break
-                    reply += chunk
-        except OSError:
+        reply = agent_bench.exchange(port, data)
+        if reply is None:
             failures += 1
             continue
         latencies.append((time.perf_counter() - t0) * 1000.0)

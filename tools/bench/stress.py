@@ -66,18 +66,8 @@ def flood_request():
 def post(port, request, timeout=10.0):
     """Seconds from connect to the whole reply, or None when it failed."""
     began = time.monotonic()
-    try:
-        with socket.create_connection(("127.0.0.1", port), timeout=timeout) as s:
-            s.sendall(request)
-            reply = b""
-            while True:
-                chunk = s.recv(4096)
-                if not chunk:
-                    break
-                reply += chunk
-    except OSError:
-        return None
-    return time.monotonic() - began if reply.startswith(b"HTTP/1.1 200 OK") else None
+    reply = agent_bench.exchange(port, request, timeout)
+    return time.monotonic() - began if reply and reply.startswith(b"HTTP/1.1 200 OK") else None
 
 
 def flood(port, request, until, counts):
