@@ -232,7 +232,16 @@ class AgentEnv:
         if IS_WIN:
             self.prefix = self.root / "wineprefix"
             _clone_prefix(_base_prefix(), self.prefix)
-            self.wine("cmd", "/c", "exit")
+            # The first start of a fresh prefix now and then fails on a loaded
+            # machine before the program runs; a second start works.
+            for attempt in range(3):
+                started = self.wine("cmd", "/c", "exit", check=False)
+                if started.returncode == 0:
+                    break
+                time.sleep(1)
+            else:
+                raise AssertionError("Wine does not start in %s: %s" % (
+                    self.prefix, started.stderr.decode("utf-8", "replace")[-2000:]))
 
     # ---- paths -------------------------------------------------------------
 
