@@ -127,11 +127,22 @@ void start_tray(MainLoop& loop) {
                      : "tray: icon added");
 }
 
-// The co-play and friend lists, each when its timer is due.
+// The status names matched against what the agent knows now.
+MatchReport match_block(const MainLoop& loop, const StatusBlock& block, std::size_t* pool_size);
+
+// The co-play and friend lists, each when its timer is due. While the roster
+// is not final, a co-play list that changed (a name Steam has just told, a
+// player who just joined) is matched against the last status block again:
+// the name a row waits for may be the one that arrived.
 void tick_steam_lists(MainLoop& loop) {
     if (!loop.steam_ready) return;
-    if (coplay_tick_due(loop.steam_lists, tick_now()))
+    if (coplay_tick_due(loop.steam_lists, tick_now())) {
+        const std::string before = loop.steam_lists.coplay_fingerprint;
         coplay_tick(loop.steam, loop.log, loop.steam_lists);
+        MatchState& match = loop.match;
+        if (loop.steam_lists.coplay_fingerprint != before && match.have_status && !match.final)
+            match.last_match = match_block(loop, match.last_status, nullptr);
+    }
     if (friend_tick_due(loop.steam_lists, tick_now()))
         friend_tick(loop.steam, loop.log, loop.steam_lists);
 }
@@ -185,6 +196,14 @@ std::string self_persona(const MainLoop& loop) {
     return loop.steam_ready ? steam_self_persona(loop.steam) : std::string();
 }
 
+MatchReport match_block(const MainLoop& loop, const StatusBlock& block, std::size_t* pool_size) {
+    const std::vector<IdentityCandidate> pool = build_identity_candidates(
+        loop.match.gsi_players, loop.steam_lists.coplay, loop.steam_lists.friends,
+        self_steamid(loop), self_persona(loop), loop.match.start_time);
+    if (pool_size) *pool_size = pool.size();
+    return match_status_names(block, pool);
+}
+
 void handle_status_block(MainLoop& loop, StatusBlock block) {
     MatchState& match = loop.match;
     // The server moved on to another match without GSI noticing. A block
@@ -197,11 +216,9 @@ void handle_status_block(MainLoop& loop, StatusBlock block) {
         match.start_time = unix_now();
         match.connect_time_reliable = false;
     }
-    std::vector<IdentityCandidate> pool = build_identity_candidates(
-        match.gsi_players, loop.steam_lists.coplay, loop.steam_lists.friends, self_steamid(loop),
-        self_persona(loop));
-    MatchReport report = match_status_names(block, pool);
-    log_status_match(loop.log, block, pool.size(), report);
+    std::size_t pool_size = 0;
+    MatchReport report = match_block(loop, block, &pool_size);
+    log_status_match(loop.log, block, pool_size, report);
     match.last_status = std::move(block);
     match.last_match = std::move(report);
     match.have_status = true;

@@ -104,6 +104,7 @@ RosterInputs roster_inputs_of(const MatchState& match, const std::vector<CoplayE
     inputs.self_steamid = self_steamid;
     inputs.self_name = std::move(self_name);
     inputs.start_time = match.start_time;
+    inputs.now = unix_now();
     inputs.connect_time_reliable = match.connect_time_reliable;
     if (match.have_status) {
         inputs.status = match.last_status;

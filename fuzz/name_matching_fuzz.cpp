@@ -19,7 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint64_t self = fuzz_steamid(in);
     const std::string self_name = fuzz_name(in);
 
-    const std::vector<IdentityCandidate> pool = build_identity_candidates(gsi, coplay, friends, self, self_name);
+    const std::vector<IdentityCandidate> pool = build_identity_candidates(
+        gsi, coplay, friends, self, self_name, in.ConsumeBool() ? 1700000000 : in.ConsumeIntegral<std::int64_t>());
     std::set<std::uint64_t> ids;
     for (const IdentityCandidate& candidate : pool)
         // Each SteamID64 once, and never a bot's stand-in.

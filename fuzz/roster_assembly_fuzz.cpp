@@ -22,13 +22,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     inputs.self_name = fuzz_name(in);
     inputs.start_time = in.ConsumeBool() ? 1733519000 : in.ConsumeIntegral<std::int64_t>();
     inputs.connect_time_reliable = in.ConsumeBool();
+    inputs.now = in.ConsumeIntegral<std::int64_t>();
     inputs.coplay_margin = in.ConsumeBool() ? kCoplayMargin : in.ConsumeIntegral<std::int64_t>();
     if (in.ConsumeBool()) {
         inputs.status = fuzz_status_block(in);
         const std::vector<FriendEntry> friends = fuzz_friends(in);
         inputs.report = match_status_names(
             *inputs.status, build_identity_candidates(inputs.gsi_players, inputs.coplay, friends,
-                                                      inputs.self_steamid, inputs.self_name));
+                                                      inputs.self_steamid, inputs.self_name,
+                                                      inputs.start_time));
     }
 
     const Roster roster = assemble_roster(inputs);

@@ -102,12 +102,27 @@ StatusMatch match_one(const StatusPlayer& row, const std::vector<IdentityCandida
     return match;
 }
 
+// Names equal at the loosest tier share this key, and so at every tier.
+std::string namesake_key(std::string_view name) { return ascii_lower(trim(name)); }
+
+// start - margin <= time, without overflowing for any margin.
+bool within_margin(std::int64_t time, std::int64_t start, std::int64_t margin) {
+    std::int64_t earliest = 0;
+    if (__builtin_sub_overflow(start, margin, &earliest)) return margin > 0;
+    return earliest <= time;
+}
+
 void append_item(std::string& list, const std::string& item) {
     if (!list.empty()) list += ", ";
     list += item;
 }
 
 }  // namespace
+
+bool coplay_in_match(const CoplayEntry& entry, std::int64_t start_time, std::int64_t margin) {
+    return entry.appid == kCs2AppId && start_time >= 1 &&
+           within_margin(entry.coplay_time, start_time, margin);
+}
 
 const char* tier_name(MatchTier tier) {
     switch (tier) {
@@ -122,7 +137,7 @@ const char* tier_name(MatchTier tier) {
 std::vector<IdentityCandidate> build_identity_candidates(
     const GsiPlayers& gsi_players, const std::vector<CoplayEntry>& coplay,
     const std::vector<FriendEntry>& friends, std::uint64_t self_steamid,
-    std::string_view self_persona) {
+    std::string_view self_persona, std::int64_t match_start) {
     std::vector<IdentityCandidate> pool;
     // Each SteamID64 once, the first source wins; an id that is no real
     // player's (a bot's stand-in above all) is never a candidate.
@@ -145,8 +160,17 @@ std::vector<IdentityCandidate> build_identity_candidates(
     if (!self_persona.empty() && usable(self_steamid)) {
         append(self_steamid, self_persona, "self");
     }
+    std::unordered_set<std::string> met_names;
+    for (const CoplayEntry& entry : coplay) {
+        if (entry.persona_known && coplay_in_match(entry, match_start)) {
+            met_names.insert(namesake_key(entry.persona));
+        }
+    }
     for (const CoplayEntry& entry : coplay) {
         if (entry.appid != kCs2AppId || !entry.persona_known || !usable(entry.steamid)) continue;
+        if (!coplay_in_match(entry, match_start) && met_names.count(namesake_key(entry.persona))) {
+            continue;
+        }
         append(entry.steamid, entry.persona, "coplay");
     }
     for (const FriendEntry& entry : friends) {

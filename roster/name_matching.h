@@ -16,6 +16,15 @@
 
 struct EventLog;
 
+// Seconds a co-play entry may predate the start of the match and still count
+// as met in it.
+inline constexpr std::int64_t kCoplayMargin = 300;
+
+// A CS2 co-play entry of the match that started at `start_time` (unix
+// seconds; below 1: unknown, and then no entry is of it).
+bool coplay_in_match(const CoplayEntry& entry, std::int64_t start_time,
+                     std::int64_t margin = kCoplayMargin);
+
 // How closely two names agreed. The numbers and texts are fixed: the texts
 // appear in the event log.
 enum class MatchTier : std::uint32_t {
@@ -59,11 +68,14 @@ struct MatchReport {
 
 // The candidate pool, first source wins: GSI players with a name (ascending
 // SteamID64), the user, CS2 co-play entries with a known persona, then friends
-// with a name or a name history. Ids of no real player (bots) are left out.
+// with a name or a name history. Ids of no real player (bots) are left out,
+// and so is an older co-play entry whose name a co-play entry of the match
+// that started at `match_start` also bears: the player met in this match
+// outranks a namesake from an earlier one.
 std::vector<IdentityCandidate> build_identity_candidates(
     const GsiPlayers& gsi_players, const std::vector<CoplayEntry>& coplay,
     const std::vector<FriendEntry>& friends, std::uint64_t self_steamid,
-    std::string_view self_persona);
+    std::string_view self_persona, std::int64_t match_start);
 
 // Current names first, then former names; within each, the tiers exact,
 // trimmed, casefold. The first tier that finds anyone decides the row.

@@ -37,22 +37,13 @@ struct WorkingTable {
     bool has(std::uint64_t steamid) const { return players.count(steamid) != 0; }
 };
 
-// start - margin <= time, without overflowing for any margin.
-bool within_margin(std::int64_t time, std::int64_t start, std::int64_t margin) {
-    std::int64_t earliest = 0;
-    if (__builtin_sub_overflow(start, margin, &earliest)) return margin > 0;
-    return earliest <= time;
-}
-
 void add_without_status(const RosterInputs& in, WorkingTable& table) {
     table.add(in.self_steamid, in.self_name, "self");
     for (const auto& [steamid, gsi] : in.gsi_players) table.add(steamid, gsi.name, "gsi");
     if (!in.connect_time_reliable) return;
     for (const CoplayEntry& entry : in.coplay) {
         if (entry.appid != kCs2AppId || entry.steamid == in.self_steamid) continue;
-        if (in.start_time >= 1 && !within_margin(entry.coplay_time, in.start_time, in.coplay_margin)) {
-            continue;
-        }
+        if (in.start_time >= 1 && !coplay_in_match(entry, in.start_time, in.coplay_margin)) continue;
         table.add(entry.steamid, entry.persona, "coplay");
     }
 }
@@ -66,8 +57,7 @@ const char* rejection_reason(const StatusMatch& match) {
 
 // A CS2 co-play entry met in this match: at most the margin before its start.
 bool met_in_this_match(const CoplayEntry& entry, const RosterInputs& in) {
-    return entry.appid == kCs2AppId && in.start_time >= 1 &&
-           within_margin(entry.coplay_time, in.start_time, in.coplay_margin);
+    return coplay_in_match(entry, in.start_time, in.coplay_margin);
 }
 
 // A match to an identity that this match itself does not vouch for: neither
@@ -184,6 +174,23 @@ void add_from_status(const RosterInputs& in, Roster& roster, WorkingTable& table
     roster.rejected = std::move(still);
 }
 
+// Players met in this match whom Steam has not named yet and nothing else
+// placed in the roster: a status row may be theirs, so the roster says it
+// waits for them, and for how long it has.
+void note_names_awaited(const RosterInputs& in, const WorkingTable& table, Roster& roster) {
+    for (const CoplayEntry& entry : in.coplay) {
+        if (entry.persona_known || entry.steamid == in.self_steamid || table.has(entry.steamid) ||
+            !steamid_real_player(entry.steamid) || !met_in_this_match(entry, in)) {
+            continue;
+        }
+        ++roster.names_awaited;
+        const std::int64_t since = std::max(entry.coplay_time, in.start_time);
+        std::int64_t waited = 0;
+        if (__builtin_sub_overflow(in.now, since, &waited)) waited = in.now > since ? kNameWait + 1 : 0;
+        if (waited > kNameWait) roster.name_wait_over = true;
+    }
+}
+
 void assign_groups(const MatchReport& report, const Roster& roster, WorkingTable& table) {
     if (!roster.rejected.empty() || report.matches.size() != kRosterSize) return;
     for (std::size_t i = 0; i < report.matches.size(); ++i) {
@@ -209,6 +216,7 @@ Roster assemble_roster(const RosterInputs& in) {
     const bool status_path = in.status && in.report && !in.status->players.empty();
     if (status_path) {
         add_from_status(in, roster, table);
+        note_names_awaited(in, table, roster);
     } else {
         add_without_status(in, table);
     }
@@ -252,6 +260,14 @@ std::string roster_blocked_by(const Roster& roster, bool status_path,
     std::string text = "roster has " + std::to_string(roster.players.size()) + " of " +
                        std::to_string(kRosterSize) + " players";
     if (!roster.rejected.empty()) text += "; unresolved: " + quoted_rejections(roster.rejected);
+    if (roster.names_awaited != 0) {
+        const std::string players = std::to_string(roster.names_awaited) +
+                                    (roster.names_awaited == 1 ? " player" : " players");
+        text += roster.name_wait_over
+                    ? "; Steam has not named " + players + " met in this match for over " +
+                          std::to_string(kNameWait) + " s"
+                    : "; waiting for Steam to name " + players + " met in this match";
+    }
     if (!status_path) {
         text += connect_time_reliable
                     ? "; no status block yet (type `exec vantor` in game)"

@@ -18,8 +18,9 @@
 // Ten is the fixed size of a match roster.
 inline constexpr std::size_t kRosterSize = 10;
 
-// Seconds a co-play entry may predate the start of the match.
-inline constexpr std::int64_t kCoplayMargin = 300;
+// Seconds the roster waits for Steam to name a player met in this match
+// (names are asked for again on every co-play read) before it says so.
+inline constexpr std::int64_t kNameWait = 60;
 
 // Filled by the main loop from its match record on every call.
 struct RosterInputs {
@@ -28,6 +29,7 @@ struct RosterInputs {
     std::uint64_t self_steamid = 0;
     std::string self_name;
     std::int64_t start_time = 0;          // unix seconds; below 1: unknown
+    std::int64_t now = 0;                 // unix seconds, for the wait for names
     bool connect_time_reliable = false;   // the match was seen from its start
     std::int64_t coplay_margin = kCoplayMargin;
     std::optional<StatusBlock> status;    // last status block of the match
@@ -56,6 +58,8 @@ struct Roster {
     bool complete = false;               // exactly ten players
     std::string room_key;                // empty unless complete
     std::string reservation;
+    std::uint64_t names_awaited = 0;     // players met in this match Steam has not named yet
+    bool name_wait_over = false;         // one of them for longer than kNameWait
     std::string blocked_by;              // empty when ready for a room
 };
 

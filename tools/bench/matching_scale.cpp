@@ -97,7 +97,7 @@ int main() {
     for (int round = 0; round < kRounds; ++round) {
         std::int64_t t = monotonic_ns();
         const std::vector<IdentityCandidate> pool =
-            build_identity_candidates(in.gsi, in.coplay, in.friends, kBase + 1, "myself");
+            build_identity_candidates(in.gsi, in.coplay, in.friends, kBase + 1, "myself", 0);
         pool_ms.push_back(elapsed_ms(t));
         pool_size = pool.size();
 
