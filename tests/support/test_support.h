@@ -15,3 +15,10 @@ std::filesystem::path build_dir();
 // Writes bytes to a file (creating folders), failing the test on error.
 void write_test_file(const std::filesystem::path& path, std::string_view bytes);
 std::string read_test_file(const std::filesystem::path& path);
+
+#include <nlohmann/json.hpp>
+#include <vector>
+
+struct EventLog;
+// The records of one event in the log's file, oldest first (flushed first).
+std::vector<nlohmann::json> logged_events(EventLog& log, std::string_view name);
