@@ -71,11 +71,16 @@ struct Agent {
     }
     // On de_mirage with three players from GSI, the roster final when asked.
     void on_mirage(bool final) {
+        match().gsi_players[76561190000000001ull].name = "left over from the last match";
         pass({fixture("warmup_mirage.json"), fixture("observer_switch.json")});
+        // In order: the starting body replaced the record, the next one's three players are in the new one.
+        EXPECT_EQ(match().gsi_players.size(), 3u);
+        EXPECT_EQ(match().gsi_players.count(76561190000000001ull), 0u);
         if (final) settle_roster(log, match(), final_roster(), false, 76561198000000001ULL);
         EXPECT_EQ(match().final, final);
     }
-    std::size_t count(const char* event) { return logged_events(log, event).size(); }
+    std::vector<nlohmann::json> log_of(const char* event) { return logged_events(log, event); }
+    std::size_t count(const char* event) { return log_of(event).size(); }
 };
 
 std::vector<std::string> status(const std::string& players_line) {
@@ -120,13 +125,16 @@ TEST(MatchRecord, TheMenuOrAnotherMapEndsTheRoomOfTheMatch) {
         Agent agent;
         auto match = [&]() -> MatchState& { return agent.match(); };
         agent.on_mirage(true);
+        agent.pass({}, {typed});
+        EXPECT_EQ(agent.count("room_delivered"), 0u);   // no status block, no link yet: the request waits
         agent.pass({fixture("live_round3.json")}, status("players : 10 humans, 0 bots (10 max) (reserved 8512345)"));
         EXPECT_TRUE(match().final);   // the same map: the match goes on
-        agent.pass({}, {typed});
-        EXPECT_EQ(agent.count("room_delivered"), 1u);
         agent.pass({});
-        EXPECT_EQ(agent.count("room_delivered"), 1u);   // served once
-        EXPECT_EQ(match().room.url, "https://rooms.example/r/1");
+        const auto delivered = agent.log_of("room_delivered");
+        ASSERT_EQ(delivered.size(), 1u);   // served once
+        EXPECT_EQ(delivered[0]["url"], "https://rooms.example/r/1");
+        EXPECT_EQ(delivered[0]["clipboard_error"] == 0, delivered[0]["clipboard"].get<bool>());
+        EXPECT_EQ(agent.log_of("room_link_restored").at(0)["reservation"], kReservation);
 
         agent.pass({leave});
         const bool menu = leave.find("de_dust2") == std::string::npos;

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -66,19 +65,6 @@ TEST(ParseOptions, UsageErrorsAndPorts) {
         if (row.port) { EXPECT_EQ(options.gsi_port, row.port); }
     }
     EXPECT_FALSE(parse({"--bogus", "--debug"}).debug);   // parsing stops at the error
-}
-
-TEST(HelpText, OptionDescriptionsLineUpAtColumnTwentySix) {
-    std::istringstream text(help_text());
-    int option_lines = 0;
-    for (std::string line; std::getline(text, line);) {
-        if (line.rfind("  -", 0) != 0) continue;
-        ++option_lines;
-        ASSERT_GT(line.size(), 26u) << line;
-        EXPECT_EQ(line[25], ' ') << line;
-        EXPECT_NE(line[26], ' ') << line;
-    }
-    EXPECT_GE(option_lines, 9);
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ constexpr std::uint64_t kSelf = 76561198000000001ULL;
 struct Step { int size; bool validated; bool key; };
 Roster roster_of(const Step& step) {
     Roster roster;
-    for (int i = 0; i < step.size; ++i) roster.players.push_back({kSelf + i, "p" + std::to_string(i), "coplay", "CT", 0});
+    for (int i = 0; i < step.size; ++i) roster.players.push_back({kSelf + i, std::to_string(i), "coplay", "CT", 0});
     roster.validated = step.validated;
     roster.complete = step.size == 10;
     roster.room_key = step.key ? kKey : "";
@@ -69,35 +69,6 @@ TEST(SettleRoster, WithoutApiTheRosterIsFinalAndOnlyShown) {
     EXPECT_TRUE(match.room.payload.empty());
     EXPECT_NE(console.find("    -> would POST /v1/matches {room_key, 10 steamids, reporter=76561198000000001}"
                            " -- no API base URL configured"), std::string::npos) << console;
-}
-
-TEST(ServeRoomRequest, WaitsForAStatusBlockRestoresTheSavedRoomOnceAndServesOnce) {
-    EventLog log;
-    ASSERT_TRUE(log_open(log, make_temp_dir("delivery-restore")));
-    const std::filesystem::path data = make_temp_dir("delivery-data");
-    save_room_in(log, data, kKey, "https://rooms.example/r/saved", "8512345", "de_mirage");
-
-    MatchState match;
-    match.room_requested = true;
-    EXPECT_FALSE(serve_room_request(log, match, data));   // no status block yet
-    EXPECT_FALSE(match.restore_tried);
-    match.have_status = true;
-    match.last_status.reservation = "999";                // another match: nothing saved
-    EXPECT_FALSE(serve_room_request(log, match, data));
-    match.last_status.reservation = "8512345";
-    EXPECT_FALSE(serve_room_request(log, match, data));   // looked up once a request
-    EXPECT_TRUE(match.room_requested);
-
-    match.restore_tried = false;                           // what a new request does
-    EXPECT_TRUE(serve_room_request(log, match, data));
-    EXPECT_EQ(match.room.url, "https://rooms.example/r/saved");
-    EXPECT_FALSE(match.room_requested);
-    EXPECT_EQ(logged_events(log, "room_link_restored").at(0)["reservation"], "8512345");
-    const auto delivered = logged_events(log, "room_delivered");
-    ASSERT_EQ(delivered.size(), 1u);
-    EXPECT_EQ(delivered[0]["url"], "https://rooms.example/r/saved");
-    EXPECT_EQ(delivered[0]["clipboard_error"] == 0, delivered[0]["clipboard"].get<bool>());
-    EXPECT_FALSE(serve_room_request(log, match, data));   // no new request: nothing
 }
 
 }  // namespace

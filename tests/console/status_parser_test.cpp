@@ -55,26 +55,6 @@ StatusBlock only_block(const Lines& lines) {
     return blocks.empty() ? StatusBlock{} : blocks.front();
 }
 
-TEST(SplitConsoleLine, TakesTimeChannelAndMessageApart) {
-    struct Row { const char* name; std::string line, time, channel, message; };
-    const Row rows[] = {
-        {"time, channel and message", "12/06 21:14:03 [Client]   id  name", "12/06 21:14:03", "Client", "  id  name"},
-        {"a trailing CR goes", "12/06 21:14:03 plain text\r", "12/06 21:14:03", "", "plain text"},
-        {"exactly the prefix stays a message", "12/06 21:14:03 ", "", "", "12/06 21:14:03 "},
-        {"a wrong date separator is no time", "12-06 21:14:03 x", "", "", "12-06 21:14:03 x"},
-        {"one blank after the channel goes", "[Client]  two blanks", "", "Client", " two blanks"},
-        {"an unclosed channel is text", "[unclosed channel", "", "", "[unclosed channel"},
-        {"an empty channel", "[] empty", "", "", "empty"},
-        {"brackets later in the line are text", "text [not] a channel", "", "", "text [not] a channel"},
-        {"one carriage return only", "line\r\r", "", "", "line\r"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        const ConsoleLine split = split_console_line(row.line);
-        EXPECT_EQ((Lines{split.time, split.channel, split.message}), (Lines{row.time, row.channel, row.message}));
-    }
-}
-
 TEST(StatusParser, ReadsEveryFieldOfARealisticBlock) {
     StatusParser parser;
     parser.feed("12/06 21:13:58 [Client] Client: Connected to 172.18.0.2:27015");
