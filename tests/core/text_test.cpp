@@ -35,12 +35,3 @@ TEST(Text, HelpersTurnEachInputIntoItsExpectedText) {
         EXPECT_EQ(row.fn(row.in), row.out);
     }
 }
-
-TEST(Text, ContainsAndStartsWithCompareBytes) {
-    EXPECT_TRUE(contains("aaab", "aab"));
-    EXPECT_FALSE(contains("abc", "abcd"));
-    EXPECT_FALSE(contains("ABC", "b"));
-    EXPECT_TRUE(contains(std::string_view("a\0b", 3), std::string_view("\0b", 2)));
-    EXPECT_TRUE(starts_with("Client: x", "Client:"));
-    EXPECT_FALSE(starts_with("Cl", "Client:"));
-}
