@@ -1,200 +1,108 @@
 #include "agent/settings.h"
 
 #include <filesystem>
+#include <optional>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "agent/options.h"
 #include "core/text.h"
 #include "gsi/cfg_files.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
-struct Folders {
-    std::filesystem::path data;
-    std::filesystem::path cfg;
-};
-
-Folders make_folders(std::string_view tag) {
-    const auto root = make_temp_dir(tag);
-    return {root / "vantor", root / "cfg"};
+bool is_new_token(const std::string& token) {
+    return token.size() == 16 && token.find_first_not_of("0123456789abcdef") == std::string::npos;
 }
 
-AgentSettings load(const Folders& f, std::int32_t port = 0, std::string_view api = {},
-                   std::vector<std::string>* problems_out = nullptr) {
+TEST(Settings, FirstRunWritesTheFileASecondRunKeepsIt) {
+    const auto data = make_temp_dir("settings-first") / "vantor";
     std::vector<std::string> problems;
-    AgentSettings settings = load_settings(f.data, f.cfg, port, api, problems);
-    if (problems_out)
-        *problems_out = problems;
-    else
-        EXPECT_TRUE(problems.empty()) << problems.front();
-    return settings;
-}
-
-nlohmann::json saved(const Folders& f) {
-    return nlohmann::json::parse(read_test_file(f.data / "agent.json"), nullptr, false);
-}
-
-bool is_lower_hex_token(const std::string& token) {
-    return token.size() == 16 &&
-           token.find_first_not_of("0123456789abcdef") == std::string::npos;
-}
-
-}  // namespace
-
-TEST(Settings, FirstRunMakesATokenAndWritesTheFile) {
-    const Folders f = make_folders("settings-first");
-    const AgentSettings settings = load(f);
-    EXPECT_TRUE(is_lower_hex_token(settings.gsi_token)) << settings.gsi_token;
-    EXPECT_EQ(settings.gsi_port, 47474u);
-    EXPECT_EQ(settings.api_base_url, kDefaultApiBase);
-    EXPECT_EQ(read_test_file(f.data / "agent.json"),
-              std::string("{\n  \"api_base_url\": \"") + kDefaultApiBase +
-                  "\",\n  \"gsi_port\": 47474,\n  \"gsi_token\": \"" + settings.gsi_token +
-                  "\"\n}\n");
-    // A second run keeps what the first one saved.
-    EXPECT_EQ(load(f).gsi_token, settings.gsi_token);
+    const AgentSettings settings = load_settings(data, data / "cfg", 0, {}, problems);
+    EXPECT_TRUE(is_new_token(settings.gsi_token)) << settings.gsi_token;
+    EXPECT_EQ(read_test_file(data / "agent.json"),
+              std::string("{\n  \"api_base_url\": \"") + kDefaultApiBase + "\",\n  \"gsi_port\": 47474,\n"
+                  "  \"gsi_token\": \"" + settings.gsi_token + "\"\n}\n");
+    EXPECT_EQ(load_settings(data, data / "cfg", 0, {}, problems).gsi_token, settings.gsi_token);
+    EXPECT_TRUE(problems.empty());
     EXPECT_NE(new_gsi_token(), new_gsi_token());
 }
 
-TEST(Settings, TokenIsTakenOverFromTheGsiCfg) {
-    const Folders f = make_folders("settings-takeover");
-    write_test_file(f.cfg / kGsiCfgName, gsi_cfg_text(47474, "cafe0123beef4567"));
-    EXPECT_EQ(load(f).gsi_token, "cafe0123beef4567");
-    // A damaged agent.json loses nothing CS2 already has.
-    write_test_file(f.data / "agent.json", "{\"gsi_token\": \"cafe");
-    std::vector<std::string> problems;
-    EXPECT_EQ(load(f, 0, {}, &problems).gsi_token, "cafe0123beef4567");
-}
-
-TEST(Settings, CfgTokenThatIsNotUtf8IsNotTakenOver) {
-    // agent.json could not hold it as it is: the next run would read back
-    // another token than the one CS2 was given.
-    const Folders f = make_folders("settings-takeover-bytes");
-    write_test_file(f.cfg / kGsiCfgName, gsi_cfg_text(47474, "Fh3kQ\xc5\x89\xab\xcdLpA"));
-    const std::string token = load(f).gsi_token;
-    EXPECT_TRUE(is_lower_hex_token(token)) << token;
-    EXPECT_EQ(load(f).gsi_token, token);
-    EXPECT_FALSE(usable_gsi_token("Fh3kQ\xc5\x89\xab\xcdLpA"));
-    EXPECT_TRUE(usable_gsi_token("caf\xc3\xa9"));
-}
-
-// A file that is there but cannot be used is kept beside it before the
-// defaults are written, and the console says where it went.
-TEST(Settings, DamagedArrayOrWronglyTypedFilesFallBackToDefaults) {
+// agent.json (nullopt: none) and the GSI cfg's token as they are found, the
+// overrides of the command line, and the settings that come of them. A file
+// that cannot be used is kept beside it, byte for byte, before the defaults
+// are written, and a problem says where it went.
+TEST(Settings, WhatIsFoundAndWhatIsUsed) {
+    const std::string def = kDefaultApiBase;
+    const std::string new_token;   // a fresh one
     struct Row {
-        const char* guards;
-        std::string text;
-        const char* kept_because;   // null: nothing to keep
+        const char* name; std::optional<std::string> file; std::string cfg_token; std::int32_t port_override;
+        std::string api_override; std::string token; std::uint32_t port; std::string api; std::size_t problems; bool kept;
     };
     const Row rows[] = {
-        {"one trailing comma, as a hand edit leaves it",
-         "{\n  \"api_base_url\": \"\",\n  \"gsi_port\": 47480,\n  \"gsi_token\": \"9f86d081884c7d65\",\n}\n",
-         "is not valid JSON"},
-        {"cut short", "{not json", "is not valid JSON"},
-        {"an array", "[1, 2, 3]", "is not a JSON object"},
-        {"a string", "\"just text\"", "is not a JSON object"},
-        {"empty: nothing to lose", "", nullptr},
-        {"an object with wrong types: read key by key", "{\"gsi_token\": 5, \"api_base_url\": null}", nullptr},
+        {"nothing yet: a new token", std::nullopt, "", 0, "", new_token, 47474, def, 0, false},
+        {"the token is taken over from the GSI cfg", std::nullopt, "cafe0123beef4567", 0, "", "cafe0123beef4567", 47474, def, 0, false},
+        {"a damaged file loses nothing CS2 already has", "{\"gsi_token\": \"cafe", "cafe0123beef4567", 0, "", "cafe0123beef4567", 47474, def, 1, true},
+        {"a cfg token that JSON cannot hold is not taken over", std::nullopt, "Fh3kQ\xc5\x89\xab\xcdLpA", 0, "", new_token, 47474, def, 0, false},
+        {"a trailing comma, as a hand edit leaves it", "{\"gsi_port\": 47480, \"gsi_token\": \"9f86d081884c7d65\",}\n", "", 0, "", new_token, 47474, def, 1, true},
+        {"an array", "[1, 2, 3]", "", 0, "", new_token, 47474, def, 1, true},
+        {"a string", "\"just text\"", "", 0, "", new_token, 47474, def, 1, true},
+        {"empty: nothing to keep", "", "", 0, "", new_token, 47474, def, 0, false},
+        {"wrong types are read key by key", "{\"gsi_token\": 5, \"api_base_url\": null}", "", 0, "", new_token, 47474, def, 0, false},
+        {"a fraction of a port is cut, UTF-8 kept, extra keys dropped",
+         R"({"gsi_token":"t0k3n","gsi_port":5000.9,"api_base_url":"https://ex\u00e4mple.test","extra":1})", "", 0, "",
+         "t0k3n", 5000, "https://ex\xc3\xa4mple.test", 0, false},
+        {"a port override is saved", R"({"gsi_token":"abc","gsi_port":5000,"api_base_url":"https://x.test"})", "", 6000, "", "abc", 6000, "https://x.test", 0, false},
+        {"an API override is saved", R"({"gsi_token":"abc","gsi_port":5000,"api_base_url":"https://x.test"})", "", 0, "http://127.0.0.1:9/", "abc", 5000, "http://127.0.0.1:9/", 0, false},
+        {"only the file switches the API off", R"({"gsi_token":"abc","api_base_url":""})", "", 0, "", "abc", 47474, "", 0, false},
+        {"port 0", R"({"gsi_token":"abc","gsi_port":0})", "", 0, "", "abc", 47474, def, 1, false},
+        {"port 65536", R"({"gsi_token":"abc","gsi_port":65536})", "", 0, "", "abc", 47474, def, 1, false},
+        {"a negative port", R"({"gsi_token":"abc","gsi_port":-1})", "", 0, "", "abc", 47474, def, 1, false},
+        {"a huge port", R"({"gsi_token":"abc","gsi_port":1e300})", "", 0, "", "abc", 47474, def, 1, false},
+        {"a port as text", R"({"gsi_token":"abc","gsi_port":"5000"})", "", 0, "", "abc", 47474, def, 1, false},
+        {"a port of false", R"({"gsi_token":"abc","gsi_port":false})", "", 0, "", "abc", 47474, def, 1, false},
+        {"a port of true reads as 1", R"({"gsi_token":"abc","gsi_port":true})", "", 0, "", "abc", 1, def, 0, false},
+        {"an override hides a bad port", R"({"gsi_token":"abc","gsi_port":0})", "", 6000, "", "abc", 6000, def, 0, false},
+        {"a token with a quote would rewrite the cfg", R"({"gsi_token":"x\" } \"uri\" \"http://elsewhere/"})", "", 0, "", new_token, 47474, def, 1, false},
+        {"a token with a backslash", R"({"gsi_token":"back\\slash"})", "", 0, "", new_token, 47474, def, 1, false},
+        {"a token with a line feed", R"({"gsi_token":"new\nline"})", "", 0, "", new_token, 47474, def, 1, false},
+        {"a token with letters beyond ASCII is fine", R"({"gsi_token":"caf\u00e9"})", "", 0, "", "caf\xc3\xa9", 47474, def, 0, false},
     };
     for (const Row& row : rows) {
-        const Folders f = make_folders("settings-damaged");
-        write_test_file(f.data / "agent.json", row.text);
+        SCOPED_TRACE(row.name);
+        const auto root = make_temp_dir("settings");
+        const auto data = root / "vantor", file = data / "agent.json";
+        if (row.file) write_test_file(file, *row.file);
+        if (!row.cfg_token.empty()) write_test_file(root / "cfg" / kGsiCfgName, gsi_cfg_text(47474, row.cfg_token));
         std::vector<std::string> problems;
-        const AgentSettings settings = load(f, 0, {}, &problems);
-        EXPECT_TRUE(is_lower_hex_token(settings.gsi_token)) << row.guards;
-        EXPECT_EQ(settings.gsi_port, 47474u) << row.guards;
-        EXPECT_EQ(settings.api_base_url, kDefaultApiBase) << row.guards;
-        const nlohmann::json doc = saved(f);
-        ASSERT_TRUE(doc.is_object()) << row.guards;
-        EXPECT_EQ(doc.size(), 3u);
-
+        const AgentSettings s = load_settings(data, root / "cfg", row.port_override, row.api_override, problems);
+        EXPECT_TRUE(row.token.empty() ? is_new_token(s.gsi_token) : s.gsi_token == row.token) << s.gsi_token;
+        EXPECT_EQ(s.gsi_port, row.port);
+        EXPECT_EQ(s.api_base_url, row.api);
+        EXPECT_EQ(problems.size(), row.problems);
+        // What was used is what was saved, and nothing else.
+        const nlohmann::json saved = nlohmann::json::parse(read_test_file(file), nullptr, false);
+        EXPECT_EQ(saved, (nlohmann::json{{"gsi_token", s.gsi_token}, {"gsi_port", s.gsi_port}, {"api_base_url", s.api_base_url}}));
         std::vector<std::filesystem::path> kept;
-        for (const auto& item : std::filesystem::directory_iterator(f.data))
-            if (item.path().filename() != "agent.json") kept.push_back(item.path());
-        if (!row.kept_because) {
-            EXPECT_TRUE(kept.empty()) << row.guards;
-            EXPECT_TRUE(problems.empty()) << row.guards;
-            continue;
-        }
-        ASSERT_EQ(kept.size(), 1u) << row.guards;
-        EXPECT_EQ(read_test_file(kept[0]), row.text) << row.guards;   // byte for byte
-        EXPECT_TRUE(starts_with(path_to_utf8(kept[0].filename()), "agent.broken-")) << row.guards;
-        ASSERT_EQ(problems.size(), 1u) << row.guards;
-        EXPECT_EQ(problems[0], path_to_utf8(f.data / "agent.json") + " " + row.kept_because +
-                                   " -- kept it as " + path_to_utf8(kept[0]) +
-                                   "; using the default settings");
+        for (const auto& item : std::filesystem::directory_iterator(data))
+            if (item.path() != file) kept.push_back(item.path());
+        ASSERT_EQ(kept.size(), row.kept ? 1u : 0u);
+        if (!row.kept) continue;
+        EXPECT_EQ(read_test_file(kept[0]), *row.file);
+        EXPECT_TRUE(starts_with(path_to_utf8(kept[0].filename()), "agent.broken-"));
+        EXPECT_TRUE(contains(problems.at(0), path_to_utf8(file))) << problems[0];
+        EXPECT_TRUE(contains(problems.at(0), " -- kept it as " + path_to_utf8(kept[0]) + "; using the default settings"));
     }
 }
 
-TEST(Settings, ExtraKeysAreDroppedAndValuesKept) {
-    const Folders f = make_folders("settings-extra");
-    write_test_file(f.data / "agent.json",
-                    R"({"gsi_token":"t0k3n","gsi_port":5000.9,"api_base_url":"https://ex\u00e4mple.test","extra":1})");
-    const AgentSettings settings = load(f);
-    EXPECT_EQ(settings.gsi_token, "t0k3n");
-    EXPECT_EQ(settings.gsi_port, 5000u);   // a fraction is cut off
-    const std::string text = read_test_file(f.data / "agent.json");
-    EXPECT_EQ(text.find("extra"), std::string::npos);
-    EXPECT_NE(text.find("https://ex\xc3\xa4mple.test"), std::string::npos);   // raw UTF-8
-}
-
-TEST(Settings, CommandLineOverridesAreSaved) {
-    const Folders f = make_folders("settings-override");
-    write_test_file(f.data / "agent.json",
-                    R"({"gsi_token":"abc","gsi_port":5000,"api_base_url":"https://x.test"})");
-    AgentSettings settings = load(f, 6000);
-    EXPECT_EQ(settings.gsi_port, 6000u);
-    EXPECT_EQ(settings.api_base_url, "https://x.test");   // an empty --api-base changes nothing
-    EXPECT_EQ(saved(f)["gsi_port"], 6000);
-
-    settings = load(f, 0, "http://127.0.0.1:9/");
-    EXPECT_EQ(settings.gsi_port, 6000u);
-    EXPECT_EQ(saved(f)["api_base_url"], "http://127.0.0.1:9/");
-
-    // Only the file can switch the API off, and the empty value is kept.
-    write_test_file(f.data / "agent.json", R"({"gsi_token":"abc","api_base_url":""})");
-    EXPECT_EQ(load(f).api_base_url, "");
-    EXPECT_EQ(saved(f)["api_base_url"], "");
-}
-
-TEST(Settings, PortOutsideTheRangeIsReportedAndReplaced) {
-    for (const char* port : {"0", "65536", "-1", "1e300", "\"5000\"", "false"}) {
-        const Folders f = make_folders("settings-port");
-        write_test_file(f.data / "agent.json",
-                        std::string(R"({"gsi_token":"abc","gsi_port":)") + port + "}");
-        std::vector<std::string> problems;
-        EXPECT_EQ(load(f, 0, {}, &problems).gsi_port, 47474u) << port;
-        ASSERT_EQ(problems.size(), 1u) << port;
-        EXPECT_NE(problems[0].find("gsi_port"), std::string::npos);
-        EXPECT_EQ(saved(f)["gsi_port"], 47474);
-        // An override makes the file's value irrelevant: nothing to report.
-        EXPECT_EQ(load(f, 6000).gsi_port, 6000u);
-    }
-    const Folders f = make_folders("settings-port-true");
-    write_test_file(f.data / "agent.json", R"({"gsi_token":"abc","gsi_port":true})");
-    EXPECT_EQ(load(f).gsi_port, 1u);   // true reads as 1, a valid port
-}
-
-TEST(Settings, TokenThatWouldBreakTheCfgIsReplaced) {
-    const Folders f = make_folders("settings-token");
-    write_test_file(f.data / "agent.json",
-                    R"({"gsi_token":"x\" } \"uri\" \"http://elsewhere/","gsi_port":47474})");
+TEST(Settings, AnUnwritableDataFolderStillGivesSettings) {
+    const auto data = make_temp_dir("settings-unwritable") / "vantor";
+    write_test_file(data, "a file where the folder should be");
     std::vector<std::string> problems;
-    const AgentSettings settings = load(f, 0, {}, &problems);
-    EXPECT_TRUE(is_lower_hex_token(settings.gsi_token));
-    EXPECT_EQ(problems.size(), 1u);
-    EXPECT_TRUE(usable_gsi_token("plain-token_123"));
-    EXPECT_FALSE(usable_gsi_token("back\\slash"));
-    EXPECT_FALSE(usable_gsi_token("new\nline"));
-}
-
-TEST(Settings, UnwritableDataFolderStillGivesSettings) {
-    const Folders f = make_folders("settings-unwritable");
-    write_test_file(f.data, "a file where the folder should be");
-    const AgentSettings settings = load(f, 0, "https://y.test");
-    EXPECT_TRUE(is_lower_hex_token(settings.gsi_token));
+    const AgentSettings settings = load_settings(data, data / "cfg", 0, "https://y.test", problems);
+    EXPECT_TRUE(is_new_token(settings.gsi_token));
     EXPECT_EQ(settings.api_base_url, "https://y.test");
 }
+
+}  // namespace

@@ -2,155 +2,78 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 namespace {
 
+// The value at "block>block>key" in the parsed text; "<rejected>" when the
+// text does not parse, nullopt when the path leads nowhere.
+std::optional<std::string> lookup(std::string_view text, std::string_view path) {
+    const std::optional<KvNode> root = kv_parse(text);
+    if (!root) return "<rejected>";
+    const KvNode* node = &*root;
+    for (std::size_t cut; node && (cut = path.find('>')) != std::string_view::npos; path.remove_prefix(cut + 1))
+        node = kv_find_child(*node, path.substr(0, cut));
+    const std::string* value = node ? kv_find_value(*node, path) : nullptr;
+    return value ? std::optional<std::string>(*value) : std::nullopt;
+}
+
 std::string nested(int levels) {
     std::string text;
     for (int i = 0; i < levels; ++i) text += "\"k\" { ";
-    text += "\"leaf\" \"v\" ";
-    for (int i = 0; i < levels; ++i) text += "} ";
-    return text;
+    return text + "\"leaf\" \"v\" " + std::string(static_cast<std::size_t>(levels) * 2, '}');
+}
+
+TEST(KeyValues, EdgeCasesOfTheText) {
+    const std::string folders = "\"libraryfolders\"\n{\n\t\"0\"\n\t{\n\t\t\"path\"\t\t\"C:\\\\Games\\\\Steam\"\n"
+                                "\t\t\"apps\"\n\t\t{\n\t\t\t\"730\"\t\t\"123\"\n\t\t}\n\t}\n"
+                                "\t\"1\" { \"path\" \"D:\\\\SteamLibrary\" }\n}\n";
+    const std::string rejected = "<rejected>";
+    struct Row { const char* name; std::string text; const char* path; std::optional<std::string> value; };
+    const Row rows[] = {
+        {"libraryfolders: first library", folders, "libraryfolders>0>path", "C:\\Games\\Steam"},
+        {"libraryfolders: second library", folders, "libraryfolders>1>path", "D:\\SteamLibrary"},
+        {"libraryfolders: an app of a library", folders, "libraryfolders>0>apps>730", "123"},
+        {"case matters for lookups", folders, "LibraryFolders>0>PATH", std::nullopt},
+        {"the first of two equal keys is found", "a 1 a 2", "a", "1"},
+        {"the first of two equal blocks is found", "b { x y } b { x z }", "b>x", "y"},
+        {"quoted escapes, an unknown one keeps its letter", R"("k" "a\nb\tc\\d\"e\qf")", "k", "a\nb\tc\\d\"eqf"},
+        {"a quoted value spans lines", "\"k\" \"one\ntwo\"", "k", "one\ntwo"},
+        {"unquoted tokens take no escapes", R"(k a\nb"c)", "k", "a\\nb\"c"},
+        {"unquoted tokens end at a brace", "k{x y}", "k>x", "y"},
+        {"a trailing comment", "key value // trailing\r\n", "key", "value"},
+        {"slashes inside a quoted value", "\"q\" \"a//b\"", "q", "a//b"},
+        {"slashes inside an unquoted value", "u a//b // c", "u", "a//b"},
+        {"a single slash is a token", "/ x", "/", "x"},
+        {"a byte order mark at the start is skipped", "\xEF\xBB\xBF\"k\" \"v\"", "k", "v"},
+        {"half a byte order mark is a key", "\xEF\xBB k", "\xEF\xBB", "k"},
+        {"the end of the text closes open blocks", "\"a\" { \"b\" { \"c\" \"d\"", "a>b>c", "d"},
+        {"a top-level closing brace ends the document", "\"a\" \"1\" } \"b\" \"2\" {{{", "b", std::nullopt},
+        {"empty key and value", "\"\" \"\"", "", ""},
+        {"bytes are kept, NUL included", std::string("\"\xff\" \"\xc3\x28\0z\"", 10), "\xff",
+         std::string("\xc3\x28\0z", 4)},
+        {"an empty text", " \r\n\t// only a comment", "k", std::nullopt},
+        {"an unterminated value", "\"k\" \"unterminated", "k", rejected},
+        {"an unterminated key", "\"unterminated key", "k", rejected},
+        {"a trailing backslash cannot close a string", "\"k\" \"v\\", "k", rejected},
+        {"a block without a key", "{ \"k\" \"v\" }", "k", rejected},
+        {"a block inside a block without a key", "a { { } }", "k", rejected},
+        {"a key without a value", "\"lonely\"", "k", rejected},
+        {"a key without a value inside a block", "a { k }", "k", rejected},
+        {"the deepest nesting allowed", nested(kKvMaxDepth), "k", std::nullopt},
+        {"one level too deep", nested(kKvMaxDepth + 1), "k", rejected},
+        {"unclosed blocks count towards the depth", [] { std::string s; for (int i = 0; i < 100000; ++i) s += "k{"; return s; }(), "k", rejected},
+        {"a 10 MiB value", "k " + std::string(10u << 20, 'x'), "k", std::string(10u << 20, 'x')},
+        {"10 MiB of backslashes", "\"k\" \"" + std::string(10u << 20, '\\'), "k", rejected},
+        {"10 MiB of closing braces", std::string(10u << 20, '}'), "k", std::nullopt},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(lookup(row.text, row.path), row.value);
+    }
+    // Every byte value in a block: no crash, any answer.
+    for (int b = 0; b < 256; ++b) (void)kv_parse("a { \"b\" " + std::string(1, static_cast<char>(b)) + " }");
 }
 
 }  // namespace
-
-TEST(KeyValues, ReadsLibraryFoldersShape) {
-    auto root = kv_parse(
-        "\"libraryfolders\"\n{\n"
-        "\t\"0\"\n\t{\n\t\t\"path\"\t\t\"C:\\\\Games\\\\Steam\"\n"
-        "\t\t\"apps\"\n\t\t{\n\t\t\t\"730\"\t\t\"123\"\n\t\t}\n\t}\n"
-        "\t\"1\" { \"path\" \"D:\\\\SteamLibrary\" }\n}\n");
-    ASSERT_TRUE(root);
-    ASSERT_EQ(root->children.size(), 1u);
-    EXPECT_TRUE(root->pairs.empty());
-    const KvNode* top = kv_find_child(*root, "libraryfolders");
-    ASSERT_NE(top, nullptr);
-    ASSERT_EQ(top->children.size(), 2u);
-    EXPECT_EQ(top->children[0].key, "0");
-    EXPECT_EQ(*kv_find_value(top->children[0].node, "path"), "C:\\Games\\Steam");
-    EXPECT_EQ(*kv_find_value(top->children[1].node, "path"), "D:\\SteamLibrary");
-    const KvNode* apps = kv_find_child(top->children[0].node, "apps");
-    ASSERT_NE(apps, nullptr);
-    EXPECT_EQ(*kv_find_value(*apps, "730"), "123");
-    // Case matters for lookups.
-    EXPECT_EQ(kv_find_child(*root, "LibraryFolders"), nullptr);
-    EXPECT_EQ(kv_find_value(top->children[0].node, "PATH"), nullptr);
-}
-
-TEST(KeyValues, DuplicatesStayInOrderAndTheFirstIsFound) {
-    auto root = kv_parse("a 1 a 2 b { x y } b { x z }");
-    ASSERT_TRUE(root);
-    ASSERT_EQ(root->pairs.size(), 2u);
-    EXPECT_EQ(root->pairs[1].second, "2");
-    EXPECT_EQ(*kv_find_value(*root, "a"), "1");
-    ASSERT_EQ(root->children.size(), 2u);
-    EXPECT_EQ(*kv_find_value(*kv_find_child(*root, "b"), "x"), "y");
-    EXPECT_EQ(kv_find_value(*root, "missing"), nullptr);
-}
-
-TEST(KeyValues, Escapes) {
-    auto root = kv_parse(R"("k" "a\nb\tc\\d\"e\qf" "line" "one
-two")");
-    ASSERT_TRUE(root);
-    EXPECT_EQ(*kv_find_value(*root, "k"), "a\nb\tc\\d\"eqf");
-    EXPECT_EQ(*kv_find_value(*root, "line"), "one\ntwo");
-    // Unquoted tokens take no escapes and end at braces and blanks.
-    root = kv_parse(R"(k a\nb"c k{x y})");
-    ASSERT_TRUE(root);
-    EXPECT_EQ(*kv_find_value(*root, "k"), "a\\nb\"c");
-    EXPECT_EQ(*kv_find_value(*kv_find_child(*root, "k"), "x"), "y");
-}
-
-TEST(KeyValues, Comments) {
-    auto root = kv_parse("// header\nkey value // trailing\r\n\"q\" \"a//b\" u a//b / x\n//");
-    ASSERT_TRUE(root);
-    ASSERT_EQ(root->pairs.size(), 4u);
-    EXPECT_EQ(*kv_find_value(*root, "key"), "value");
-    EXPECT_EQ(*kv_find_value(*root, "q"), "a//b");
-    EXPECT_EQ(*kv_find_value(*root, "u"), "a//b");
-    EXPECT_EQ(*kv_find_value(*root, "/"), "x");   // a single slash is a token
-}
-
-TEST(KeyValues, ByteOrderMarkIsSkipped) {
-    auto with = kv_parse("\xEF\xBB\xBF\"k\" \"v\"");
-    ASSERT_TRUE(with);
-    EXPECT_EQ(*kv_find_value(*with, "k"), "v");
-    // Only at the start, and only the whole mark.
-    auto partial = kv_parse("\xEF\xBB k");
-    ASSERT_TRUE(partial);
-    EXPECT_EQ(*kv_find_value(*partial, "\xEF\xBB"), "k");
-}
-
-TEST(KeyValues, AcceptedEndings) {
-    // Missing closing braces at the end of the text close every open block.
-    auto root = kv_parse("\"a\" { \"b\" { \"c\" \"d\"");
-    ASSERT_TRUE(root);
-    EXPECT_EQ(*kv_find_value(*kv_find_child(*kv_find_child(*root, "a"), "b"), "c"), "d");
-    // A closing brace at the top level ends the document.
-    root = kv_parse("\"a\" \"1\" } \"b\" \"2\" {{{");
-    ASSERT_TRUE(root);
-    EXPECT_EQ(root->pairs.size(), 1u);
-    EXPECT_EQ(kv_find_value(*root, "b"), nullptr);
-    // Empty texts, empty blocks and empty strings.
-    EXPECT_TRUE(kv_parse(""));
-    EXPECT_TRUE(kv_parse(" \r\n\t// only a comment"));
-    root = kv_parse("\"\" \"\" e {}");
-    ASSERT_TRUE(root);
-    EXPECT_EQ(*kv_find_value(*root, ""), "");
-    EXPECT_TRUE(kv_find_child(*root, "e")->pairs.empty());
-}
-
-TEST(KeyValues, RejectedShapes) {
-    EXPECT_FALSE(kv_parse("\"k\" \"unterminated"));
-    EXPECT_FALSE(kv_parse("\"unterminated key"));
-    EXPECT_FALSE(kv_parse("\"k\" \"v\\"));     // a trailing backslash cannot close it
-    EXPECT_FALSE(kv_parse("{ \"k\" \"v\" }"));  // a block without a key
-    EXPECT_FALSE(kv_parse("a { { } }"));
-    EXPECT_FALSE(kv_parse("\"lonely\""));       // a key without a value
-    EXPECT_FALSE(kv_parse("a { k }"));
-    EXPECT_FALSE(kv_parse("a { k"));
-}
-
-TEST(KeyValues, DepthLimit) {
-    EXPECT_TRUE(kv_parse(nested(kKvMaxDepth)));
-    EXPECT_FALSE(kv_parse(nested(kKvMaxDepth + 1)));
-    // Unbalanced depth counts too: the end of the text closes the open blocks.
-    std::string open_only;
-    for (int i = 0; i < 100000; ++i) open_only += "k{";
-    EXPECT_FALSE(kv_parse(open_only));
-}
-
-TEST(KeyValues, HostileInputNeverCrashesOrHangs) {
-    const std::size_t big = 10u * 1024 * 1024;
-    std::string long_unquoted(big, 'x');
-    auto root = kv_parse("k " + long_unquoted);
-    ASSERT_TRUE(root);
-    EXPECT_EQ(kv_find_value(*root, "k")->size(), big);
-
-    std::string long_quoted = "\"k\" \"" + std::string(big, 'y') + "\"";
-    root = kv_parse(long_quoted);
-    ASSERT_TRUE(root);
-    EXPECT_EQ(kv_find_value(*root, "k")->size(), big);
-
-    EXPECT_FALSE(kv_parse("\"k\" \"" + std::string(big, '\\')));   // escapes up to the end
-    EXPECT_TRUE(kv_parse("//" + std::string(big, '/')));              // one long comment
-    std::string many_closes(big, '}');
-    EXPECT_TRUE(kv_parse(many_closes));
-
-    // Bytes are kept as they are: invalid UTF-8 and NULs included.
-    std::string odd = std::string("\"\xff\xfe\" \"\xc3\x28") + std::string(1, '\0') + "z\"";
-    root = kv_parse(odd);
-    ASSERT_TRUE(root);
-    EXPECT_EQ(*kv_find_value(*root, "\xff\xfe"), std::string("\xc3\x28") + std::string(1, '\0') + "z");
-
-    // Every byte value in every position: no crash, any answer.
-    for (int b = 0; b < 256; ++b) {
-        std::string text = "a { \"b\" ";
-        text.push_back(static_cast<char>(b));
-        text += " }";
-        (void)kv_parse(text);
-        (void)kv_parse(std::string(1, static_cast<char>(b)));
-    }
-}

@@ -10,20 +10,16 @@ constexpr std::uint64_t make(std::uint64_t universe, std::uint64_t type, std::ui
 }
 
 TEST(SteamId, ValidityAndRealPlayersFollowTheBitFields) {
-    struct Row {
-        const char* guards;
-        std::uint64_t id;
-        bool valid;
-        bool real_player;
-    };
+    struct Row { const char* name; std::uint64_t id; bool valid, real_player; };
+    const std::uint64_t bots = 76561197960265728ull;   // individual, public, account 0
     const Row rows[] = {
         {"an individual in the public universe", 76561197960287930ull, true, true},
         {"another universe", make(4, 1, 1, 1000), true, true},
         {"zero", 0, false, false},
-        {"individual without account (the bots' base)", 76561197960265728ull, false, false},
-        {"bot 1, as GSI names it", 76561197960265729ull, true, false},
-        {"the last bot stand-in, account 64", 76561197960265728ull + 64, true, false},
-        {"the first real account, 65", 76561197960265728ull + 65, true, true},
+        {"individual without account", bots, false, false},
+        {"bot 1, as GSI names it", bots + 1, true, false},
+        {"the last bot stand-in, account 64", bots + 64, true, false},
+        {"the first real account, 65", bots + 65, true, true},
         {"individual, instance 0", make(1, 1, 0, 5), false, false},
         {"individual, instance 2", make(1, 1, 2, 5), false, false},
         {"universe 0", make(0, 1, 1, 5), false, false},
@@ -39,8 +35,9 @@ TEST(SteamId, ValidityAndRealPlayersFollowTheBitFields) {
         {"type 10", make(1, 10, 0, 0), true, false},
     };
     for (const Row& row : rows) {
-        EXPECT_EQ(steamid_valid(row.id), row.valid) << row.guards;
-        EXPECT_EQ(steamid_real_player(row.id), row.real_player) << row.guards;
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(steamid_valid(row.id), row.valid);
+        EXPECT_EQ(steamid_real_player(row.id), row.real_player);
     }
 }
 

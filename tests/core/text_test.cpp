@@ -2,58 +2,36 @@
 
 #include <gtest/gtest.h>
 
-TEST(Text, TrimRemovesOnlyTheFourBlanks) {
-    EXPECT_EQ(trim("\t x \r\n"), "x");
-    EXPECT_EQ(trim("    "), "");
-    EXPECT_EQ(trim(""), "");
-    EXPECT_EQ(trim("\vx\f"), "\vx\f");   // vertical tab and form feed are kept
-    EXPECT_EQ(trim(" a  b "), "a  b");
-}
+namespace {
+std::string trimmed(std::string_view s) { return std::string(trim(s)); }
+std::string wide_round_trip(std::string_view s) { return wide_to_utf8(utf8_to_wide(s)); }
+std::string path_round_trip(std::string_view s) { return path_to_utf8(path_from_utf8(s)); }
+}  // namespace
 
-TEST(Text, ContainsAndStartsWith) {
-    EXPECT_TRUE(contains("abc", ""));
-    EXPECT_TRUE(contains("", ""));
-    EXPECT_FALSE(contains("", "a"));
-    EXPECT_TRUE(contains("aaab", "aab"));
-    EXPECT_FALSE(contains("abc", "abcd"));
-    EXPECT_FALSE(contains("ABC", "b"));
-    EXPECT_TRUE(contains(std::string_view("a\0b", 3), std::string_view("\0b", 2)));
-    EXPECT_TRUE(starts_with("Client: x", "Client:"));
-    EXPECT_FALSE(starts_with("Cl", "Client:"));
-    EXPECT_TRUE(starts_with("x", ""));
-}
-
-TEST(Text, WideRoundTripKeepsEveryScript) {
-    const std::string text = "Z:\\Игры\\Steam \xE4\xB8\xAD\xE6\x96\x87 \xF0\x9F\x98\x80";  // Cyrillic, CJK, emoji
-    EXPECT_EQ(wide_to_utf8(utf8_to_wide(text)), text);
-    EXPECT_EQ(utf8_to_wide(""), L"");
-    EXPECT_EQ(wide_to_utf8(L""), "");
-    EXPECT_EQ(path_to_utf8(path_from_utf8(text)), text);
-}
-
-TEST(Text, InvalidUtf8BecomesReplacementCharacters) {
-    EXPECT_EQ(wide_to_utf8(utf8_to_wide("a\xFFz")), "a\xEF\xBF\xBDz");
-    EXPECT_EQ(valid_utf8("ok \xC3\xA9"), "ok \xC3\xA9");
-    // A name cut in the middle of a character, an overlong form and a surrogate.
-    EXPECT_EQ(valid_utf8("ab\xE2\x82"), "ab\xEF\xBF\xBD\xEF\xBF\xBD");
-    EXPECT_EQ(valid_utf8("\xC0\xAF"), "\xEF\xBF\xBD\xEF\xBF\xBD");
-    EXPECT_EQ(valid_utf8("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
-}
-
-TEST(Text, PrintableTextKeepsNoControlCharacter) {
-    struct Row {
-        const char* guards;
-        std::string in;
-        std::string out;
-    };
+TEST(Text, HelpersTurnEachInputIntoItsExpectedText) {
+    const std::string cut = "\xEF\xBF\xBD";   // U+FFFD, the replacement character
+    struct Row { const char* name; std::string (*fn)(std::string_view); std::string in, out; };
     const Row rows[] = {
-        {"escape and bell of a title sequence", "name \x1b]0;pwned\x07 ok\r", "name ?]0;pwned? ok?"},
-        {"line feeds, tabs and letters stay", "two\nlines\tand \xC3\xA9", "two\nlines\tand \xC3\xA9"},
-        {"DEL", "a\x7F" "b", "a?b"},
-        {"C1 CSI and OSC, one mark each", "\xC2\x9B" "31m \xC2\x9D" "0;t \xC2\x80", "?31m ?0;t ?"},
-        {"U+00A0 and later are letters", "\xC2\xA0\xC2\xBF", "\xC2\xA0\xC2\xBF"},
-        {"a name cut mid-character", "cut \xE2\x82", "cut \xEF\xBF\xBD\xEF\xBF\xBD"},
-        {"a lone C2 at the end", "x\xC2", "x\xEF\xBF\xBD"},
+        {"trim takes the four blanks from both ends", trimmed, "\t x \r\n", "x"},
+        {"trim keeps vertical tab, form feed and inner blanks", trimmed, "\v a  b\f", "\v a  b\f"},
+        {"trim of blanks only is empty", trimmed, "    ", ""},
+        {"Cyrillic, CJK and emoji survive UTF-16", wide_round_trip,
+         "Z:\\Игры\\Steam \xE4\xB8\xAD\xE6\x96\x87 \xF0\x9F\x98\x80", "Z:\\Игры\\Steam \xE4\xB8\xAD\xE6\x96\x87 \xF0\x9F\x98\x80"},
+        {"an invalid byte becomes U+FFFD on the way to UTF-16", wide_round_trip, "a\xFFz", "a" + cut + "z"},
+        {"paths keep every script", path_round_trip, "\xD0\xB6/\xF0\x9F\x98\x80", "\xD0\xB6/\xF0\x9F\x98\x80"},
+        {"valid UTF-8 is kept", valid_utf8, "ok \xC3\xA9", "ok \xC3\xA9"},
+        {"a name cut mid-character", valid_utf8, "ab\xE2\x82", "ab" + cut + cut},
+        {"an overlong form", valid_utf8, "\xC0\xAF", cut + cut},
+        {"a surrogate", valid_utf8, "\xED\xA0\x80", cut + cut + cut},
+        {"escape and bell of a title sequence", printable_text, "n \x1b]0;p\x07 ok\r", "n ?]0;p? ok?"},
+        {"line feeds, tabs and letters stay", printable_text, "a\nb\tc \xC3\xA9", "a\nb\tc \xC3\xA9"},
+        {"DEL", printable_text, "a\x7F" "b", "a?b"},
+        {"C1 CSI and OSC, one mark each", printable_text, "\xC2\x9B" "31m \xC2\x9D" "0 \xC2\x80", "?31m ?0 ?"},
+        {"U+00A0 and later are letters", printable_text, "\xC2\xA0\xC2\xBF", "\xC2\xA0\xC2\xBF"},
+        {"a lone C2 at the end", printable_text, "x\xC2", "x" + cut},
     };
-    for (const Row& row : rows) EXPECT_EQ(printable_text(row.in), row.out) << row.guards;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(row.fn(row.in), row.out);
+    }
 }

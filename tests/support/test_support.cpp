@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/event_log.h"
 #include "core/text.h"
 
 std::filesystem::path source_dir() { return path_from_utf8(VANTOR_SOURCE_DIR); }
@@ -39,4 +40,15 @@ std::string read_test_file(const std::filesystem::path& path) {
     std::ostringstream content;
     content << in.rdbuf();
     return content.str();
+}
+
+std::vector<nlohmann::json> logged_events(EventLog& log, std::string_view name) {
+    if (log.file) std::fflush(log.file);
+    std::vector<nlohmann::json> found;
+    std::istringstream lines(read_test_file(log.path));
+    for (std::string line; std::getline(lines, line);) {
+        nlohmann::json record = nlohmann::json::parse(line, nullptr, false);
+        if (record.is_object() && record.value("event", "") == name) found.push_back(std::move(record));
+    }
+    return found;
 }
