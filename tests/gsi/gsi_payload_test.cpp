@@ -95,10 +95,9 @@ TEST_F(Feed, ConnectTimeIsReliableOnlyBeforeTheFirstRound) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         forget();
-        const std::vector<json> logged = feed(fixture("warmup_mirage.json", {{"map", row.map}}).dump());
+        feed(fixture("warmup_mirage.json", {{"map", row.map}}).dump());
         EXPECT_EQ(decision.change, GsiMatchChange::started);   // the first state on a map starts a match
         EXPECT_EQ(decision.connect_time_reliable, row.reliable);
-        EXPECT_EQ(logged.at(1)["connect_time_reliable"], row.reliable);
     }
 }
 
@@ -136,12 +135,10 @@ TEST_F(Feed, TokenMustMatchExactly) {
 }
 
 TEST_F(Feed, PlayersAreCollectedFromEverySectionAndMergedOnce) {
-    const std::vector<json> logged = feed(fixture("observer_switch.json").dump());
-    ASSERT_EQ(logged.size(), 5u);
-    EXPECT_EQ(logged[0]["steamid"], "76561198211873064");
-    EXPECT_EQ(logged[1]["block"], "previously");
-    EXPECT_EQ(logged[2]["block"], "added");
-    EXPECT_EQ(logged[2]["known_so_far"], 3);
+    std::string seen;
+    for (const json& e : feed(fixture("observer_switch.json").dump()))
+        if (e["event"] == "gsi_player_new") seen += e["steamid"].get<std::string>() + " " + e["block"].get<std::string>() + " ";
+    EXPECT_EQ(seen, "76561198211873064 player 76561198044120577 previously 76561197960287930 added ");
 
     // Seen again: merged silently, the last non-empty values win.
     EXPECT_EQ(feed_names(fixture("observer_switch.json", {{"player", {{"name", ""}, {"team", "T"}, {"observer_slot", nullptr}}}})),
@@ -226,7 +223,6 @@ TEST_F(Feed, BodiesThatAreNotObjectsChangeNothing) {
 TEST(GsiState, ReadsThePhaseFieldsAndKeepsDefaultsForWrongTypesOrSizes) {
     const GsiState full = gsi_state_of(fixture("live_round3.json"));
     EXPECT_EQ(gsi_summary(full), "gsi: activity=playing map=de_mirage mode=competitive phase=live round_phase=live round=3");
-    EXPECT_EQ(full.player_steamid + " " + full.player_name, "76561198044120577 kestrel");
     EXPECT_EQ(full.provider_timestamp, 1733513120);
 
     const GsiState got = gsi_state_of(
@@ -240,11 +236,11 @@ TEST(GsiState, ReadsThePhaseFieldsAndKeepsDefaultsForWrongTypesOrSizes) {
 
     // Only the phase fields tell a phase change.
     GsiState other = full;
-    other.player_steamid = "1", other.player_name = "x", other.provider_timestamp = 1;
+    other.player_steamid = "1", other.player_name = "other", other.provider_timestamp = 1;
     EXPECT_TRUE(same_phase(full, other));
-    for (auto change : {+[](GsiState& s) { s.map_name = "x"; }, +[](GsiState& s) { s.map_mode = "x"; },
-                        +[](GsiState& s) { s.map_phase = "x"; }, +[](GsiState& s) { s.round_phase = "x"; },
-                        +[](GsiState& s) { s.round = 4; }, +[](GsiState& s) { s.activity = "x"; }}) {
+    for (auto change : {+[](GsiState& s) { s.map_name = "de_nuke"; }, +[](GsiState& s) { s.map_mode = "casual"; },
+                        +[](GsiState& s) { s.map_phase = "gameover"; }, +[](GsiState& s) { s.round_phase = "over"; },
+                        +[](GsiState& s) { s.round = 4; }, +[](GsiState& s) { s.activity = "menu"; }}) {
         other = full;
         change(other);
         EXPECT_FALSE(same_phase(full, other));

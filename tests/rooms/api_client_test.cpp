@@ -16,14 +16,12 @@ TEST(ApiClientInit, RefusesWhatIsNotAnHttpBaseUrl) {
     } rows[] = {
         {"", "the API base URL is empty"},
         {"rooms.example.com", not_valid + "rooms.example.com"},
-        {"http//x", not_valid + "http//x"},
         {"1http://x", not_valid + "1http://x"},
         {"http://a b/", not_valid + "http://a b/"},
         {"http://host:99999/", not_valid + "http://host:99999/"},
         {"http://host:8o/", not_valid + "http://host:8o/"},
         {"http://[::1/", not_valid + "http://[::1/"},
         {"http://a:b:c/", not_valid + "http://a:b:c/"},
-        {"http://x\n/", not_valid + "http://x\n/"},
         {"http://ho\"st/", not_valid + "http://ho\"st/"},
         {"ftp://files.example.com/", "the API base URL must be http or https: ftp://files.example.com/"},
         {"http:///v1", "the API base URL has no host: http:///v1"},
@@ -66,16 +64,6 @@ TEST(ApiClientInit, SplitsHostPortAndBasePathAndOpensASession) {
         EXPECT_EQ(client.session, nullptr);
         EXPECT_EQ(client.host, L"");
     }
-}
-
-TEST(ApiClientPost, WithoutSessionSaysSo) {
-    ApiClient client;
-    std::uint32_t status = 7;
-    std::string body = "old", error;
-    EXPECT_FALSE(api_post(client, "/v1/matches", "{}", status, body, error));
-    EXPECT_EQ(error, "the API client is not initialised");
-    EXPECT_EQ(status, 0u);
-    EXPECT_EQ(body, "");
 }
 
 }  // namespace

