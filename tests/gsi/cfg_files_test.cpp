@@ -46,11 +46,7 @@ TEST(CfgFiles, WrittenOnlyWhenAllowedAndDifferent) {
     std::string crlf;
     for (char c : current) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
     const struct {
-        const char* name;
-        std::optional<std::string> existing;
-        bool write;
-        CfgStatus status;
-        const char* detail;
+        const char* name; std::optional<std::string> existing; bool write; CfgStatus status; const char* detail;
     } rows[] = {
         {"missing: created", std::nullopt, true, CfgStatus::written, "created"},
         {"current: left alone", current, true, CfgStatus::up_to_date, "already current"},
@@ -93,11 +89,8 @@ TEST(CfgFiles, StartUpReportsBothFiles) {
 }
 
 TEST(CfgFiles, TokenIsReadBackWhateverTheTopLevelKey) {
-    const struct {
-        const char* name;
-        const char* text;   // null: no file
-        const char* token;
-    } rows[] = {
+    // text null: no file
+    const struct { const char* name; const char* text; const char* token; } rows[] = {
         {"no file", nullptr, ""},
         {"as written", "\"vantor\" { \"auth\" { \"token\" \"0123456789abcdef\" } }", "0123456789abcdef"},
         {"another key, CRLF, escapes resolved", "\"Else\"\r\n{\r\n\t\"auth\" { \"token\" \"old\\\\one\" }\r\n}\r\n", "old\\one"},

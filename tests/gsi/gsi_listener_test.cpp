@@ -102,11 +102,10 @@ TEST_F(ListenerTest, EachRequestIsAnsweredThenQueuedOrCountedAsMalformed) {
     const std::string fits(kGsiMaxRequest - head_of_max.size(), 'a');
     const std::string whole = post("{}");
     const std::size_t blank = whole.find("\r\n\r\n") + 2;
+    // pieces sent with a pause between them
+    // body none: given up
     const struct {
-        const char* name;
-        std::vector<std::string> pieces;   // sent with a pause between them
-        bool half_close, answered;
-        std::optional<std::string> body;   // none: given up
+        const char* name; std::vector<std::string> pieces; bool half_close, answered; std::optional<std::string> body;
     } rows[] = {
         {"head, blank line and body in three reads", {whole.substr(0, blank), "\r\n", "{}"}, false, true, "{}"},
         {"length in any case after blanks and tabs; bytes past it dropped",

@@ -55,12 +55,7 @@ struct Feed : ::testing::Test {
 TEST_F(Feed, MatchTransitionsFollowTheMapName) {
     const json anubis = fixture("warmup_mirage.json", {{"map", {{"name", "de_anubis"}, {"phase", "intermission"}}}});
     const Names started = {"match_started", "gsi_phase_change"};
-    const struct {
-        const char* name;
-        json body;
-        GsiMatchChange change;
-        Names logged;
-    } steps[] = {
+    const struct { const char* name; json body; GsiMatchChange change; Names logged; } steps[] = {
         {"menu first: a phase only", fixture("menu.json"), GsiMatchChange::none, {"gsi_player_new", "gsi_phase_change"}},
         {"a map shows up", fixture("warmup_mirage.json"), GsiMatchChange::started, started},
         {"only clock and name moved", fixture("warmup_mirage.json", {{"provider", {{"timestamp", 1733512999}}},
@@ -81,11 +76,7 @@ TEST_F(Feed, MatchTransitionsFollowTheMapName) {
 }
 
 TEST_F(Feed, ConnectTimeIsReliableOnlyBeforeTheFirstRound) {
-    const struct {
-        const char* name;
-        json map;
-        bool reliable;
-    } rows[] = {
+    const struct { const char* name; json map; bool reliable; } rows[] = {
         {"warmup, round 0", {{"phase", "warmup"}, {"round", 0}}, true},
         {"no phase, no round", {{"phase", nullptr}, {"round", nullptr}}, true},
         {"live, round 0", {{"phase", "live"}, {"round", 0}}, false},
@@ -102,12 +93,8 @@ TEST_F(Feed, ConnectTimeIsReliableOnlyBeforeTheFirstRound) {
 }
 
 TEST_F(Feed, TokenMustMatchExactly) {
-    const struct {
-        const char* name;
-        std::string configured;
-        json auth;   // null: no "auth" member
-        bool accepted;
-    } rows[] = {
+    // auth null: no "auth" member
+    const struct { const char* name; std::string configured; json auth; bool accepted; } rows[] = {
         {"the same token", kToken, {{"token", kToken}}, true},
         {"no auth while one is configured", kToken, nullptr, false},
         {"letter case differs", kToken, {{"token", "fh3kq9vt2mxc8lpa"}}, false},
@@ -172,11 +159,8 @@ TEST_F(Feed, BotsAreDropped) {
 }
 
 TEST(GsiPlayers, SteamidsAreNonZeroDecimalTextWithin64Bits) {
-    const struct {
-        const char* name;
-        json steamid;
-        std::uint64_t id;   // 0: no player
-    } rows[] = {
+    // id 0: no player
+    const struct { const char* name; json steamid; std::uint64_t id; } rows[] = {
         {"plain", "76561198044120577", 76561198044120577ull},
         {"leading blanks", "  76561198044120577", 76561198044120577ull},
         {"digits up to the first other byte", "76561198044120577xyz", 76561198044120577ull},

@@ -10,10 +10,7 @@ namespace {
 
 TEST(ApiClientInit, RefusesWhatIsNotAnHttpBaseUrl) {
     const std::string not_valid = "not a valid URL: ";
-    const struct {
-        const char* url;
-        std::string error;
-    } rows[] = {
+    const struct { const char* url; std::string error; } rows[] = {
         {"", "the API base URL is empty"},
         {"rooms.example.com", not_valid + "rooms.example.com"},
         {"1http://x", not_valid + "1http://x"},
@@ -39,11 +36,7 @@ TEST(ApiClientInit, RefusesWhatIsNotAnHttpBaseUrl) {
 
 TEST(ApiClientInit, SplitsHostPortAndBasePathAndOpensASession) {
     const struct {
-        const char* url;
-        bool secure;
-        std::uint16_t port;
-        const char* host;
-        const char* base_path;
+        const char* url; bool secure; std::uint16_t port; const char* host; const char* base_path;
     } rows[] = {
         {"https://rooms.example.com", true, 443, "rooms.example.com", ""},
         {"HTTP://127.0.0.1:8080/api///", false, 8080, "127.0.0.1", "/api"},

@@ -24,12 +24,7 @@ TEST(RoomPayload, CompactKeysInByteOrderIdsAsStringsNamesAsUtf8) {
 }
 
 TEST(RoomAnswer, MembersOfAnotherTypeCountAsMissing) {
-    const struct {
-        const char* name;
-        const char* body;
-        const char* url;
-        bool created;
-    } rows[] = {
+    const struct { const char* name; const char* body; const char* url; bool created; } rows[] = {
         {"created", R"({"url":"https://vantor.gg/r/1","created":true})", "https://vantor.gg/r/1", true},
         {"joined, extra members", R"({"created":false,"url":"https://x/2","extra":[1]})", "https://x/2", false},
         {"a number and a 1", R"({"url":7,"created":1})", "", false},
@@ -57,11 +52,7 @@ TEST(RoomPost, RetryScheduleAndDueTimeAcrossTheTickWrap) {
     EXPECT_EQ(room.attempt, 0);
     EXPECT_TRUE(room_post_due(room, 0xFFFFFC00u));   // due at once
     room.next_try = 0xFFFFFC00u + 2000u;    // due 2 s after a tick just before the wrap
-    const struct {
-        const char* name;
-        std::uint32_t now;
-        bool due;
-    } rows[] = {
+    const struct { const char* name; std::uint32_t now; bool due; } rows[] = {
         {"the last tick before the wrap", 0xFFFFFFFFu, false},
         {"one tick early, after the wrap", 0x3CFu, false},
         {"on time, after the wrap", 0x3D0u, true},

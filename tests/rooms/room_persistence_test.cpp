@@ -72,11 +72,8 @@ TEST_F(RoomFiles, HistoryKeepsTheTenNewestOneEntryPerKey) {
 }
 
 TEST_F(RoomFiles, ForeignHistoryTextIsReadAsFarAsItGoes) {
-    const struct {
-        const char* name;
-        const char* text;
-        const char* keys;   // then, after one room added
-    } rows[] = {
+    // keys: those read, then those after one room was added in front
+    const struct { const char* name; const char* text; const char* keys; } rows[] = {
         {"foreign elements are dropped",
          R"([7, "text", {"room_key": "nolink"}, {"room_key": "a", "url": "https://a/r/a", "created_at": 5},
              {"room_key": "b", "url": "https://a/r/b", "created_at": "yesterday"}, {"room_key": "c", "url": 42},
@@ -102,12 +99,8 @@ TEST_F(RoomFiles, ForeignHistoryTextIsReadAsFarAsItGoes) {
 TEST_F(RoomFiles, SavedRoomIsFoundForItsReservationOnly) {
     save_room_in(log, data, "0123456789abcdef0123456789abcdef", "https://a/r/x", "90123456", "de_dust2");
     EXPECT_EQ(load_room_history(data).at(0).map, "de_dust2");
-    const struct {
-        const char* name;
-        const char* room_json;   // null: as saved
-        const char* reservation;
-        bool found;
-    } rows[] = {
+    // room_json null: room.json as saved
+    const struct { const char* name; const char* room_json; const char* reservation; bool found; } rows[] = {
         {"its reservation", nullptr, "90123456", true},
         {"a shorter one", nullptr, "9012345", false},
         {"none", nullptr, "", false},
@@ -156,10 +149,8 @@ TEST_F(RoomFiles, MenuShowsTheTenNewestByLocalTimeMapOrKey) {
 // The game runs the room cfg: a link that could break out of its echo line
 // is never written.
 TEST_F(RoomFiles, RoomCfgPrintsSafeLinksOnly) {
-    const struct {
-        const char* link;
-        const char* why;   // empty: safe
-    } rows[] = {
+    // why empty: a safe link
+    const struct { const char* link; const char* why; } rows[] = {
         {"https://a/r/1\";quit;echo \"", "double quote"},
         {"https://a/r/1;disconnect", "semicolon"},
         {"https://a/r/1\nquit", "line break"},

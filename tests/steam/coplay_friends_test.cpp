@@ -98,12 +98,8 @@ TEST_F(CoplayFriendsTest, FriendListReadsNamesHistoriesGamesAndLobbies) {
 }
 
 TEST_F(CoplayFriendsTest, CountsFromTheClientAreBounded) {
-    const struct {
-        const char* name;
-        long reported;
-        std::size_t coplay, friends;
-        long calls;   // GetCoplayFriend and GetFriendByIndex calls
-    } rows[] = {
+    // calls: GetCoplayFriend and GetFriendByIndex calls made
+    const struct { const char* name; long reported; std::size_t coplay, friends; long calls; } rows[] = {
         {"negative", -3, 0, 0, 0},
         {"more than there are", 12, 5, 4, 24},
         {"a broken client's", 2000000000, 5, 4, kMaxCoplayEntries + kMaxFriends},
@@ -166,11 +162,7 @@ TEST_F(CoplayFriendsTest, FriendTickWritesTheSnapshot) {
 }
 
 TEST(SteamTicks, DueAfterTheirPeriodsAcrossTheWrap) {
-    const struct {
-        const char* name;
-        std::uint32_t last, now;
-        bool coplay, friends;
-    } rows[] = {
+    const struct { const char* name; std::uint32_t last, now; bool coplay, friends; } rows[] = {
         {"never ran", 0, 123, true, true},
         {"1 ms before the co-play period", 10000, 14999, false, false},
         {"the co-play period", 10000, 15000, true, false},

@@ -19,11 +19,8 @@ std::string entry(const std::string& index, const std::string& path, const std::
 }
 
 TEST(LibraryFolders, ThoseWithTheAppFirstThenTheOthersThenSteam) {
-    const struct {
-        const char* name;
-        std::optional<std::string> vdf;   // none: no file
-        std::vector<std::string> folders;   // before the Steam folder
-    } rows[] = {
+    // vdf none: no file; folders: those before the Steam folder
+    const struct { const char* name; std::optional<std::string> vdf; std::vector<std::string> folders; } rows[] = {
         {"no file", std::nullopt, {}},
         {"unterminated", "\"libraryfolders\" { \"0\" { \"path\" \"/x", {}},
         {"no block", "\"path\" \"/x\"", {}},

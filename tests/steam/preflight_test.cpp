@@ -18,12 +18,7 @@ TEST(CondebugCheck, ARunningGameNeedsAFreshLogAStoppedOneTheFlag) {
                " -- it was launched WITHOUT -condebug, so no `status` will ever be read. Add: -condebug +exec vantor";
     };
     const struct {
-        const char* name;
-        bool running;
-        std::int64_t age;
-        std::optional<std::string> log;
-        bool ok;
-        std::string detail;
+        const char* name; bool running; std::int64_t age; std::optional<std::string> log; bool ok; std::string detail;
     } rows[] = {
         {"running, written just now", true, 299, plain, true, "console.log is being written right now: [CommandLine] cs2 -steam"},
         {"running, five minutes old", true, 300, plain, false, stale("5 min ago")},

@@ -61,12 +61,10 @@ TEST_F(SteamClientTest, EveryFailureSaysWhyAndReleasesWhatWasOpened) {
     const std::string interfaces_missing =
         "Steam client did not provide SteamFriends018 / SteamUser023 -- update Steam, or update the vendored SDK";
     const Calls all_three = {"ReleaseUser 7 11", "BReleaseSteamPipe 7", "unload"};
+    // fixture null: the registry names `library`
+    // error ending in ": ": the start of the text
     const struct {
-        const char* name;
-        json fixture;                 // null: the registry names `library`
-        std::filesystem::path library;
-        std::string error;            // ending in ": ": the start of the text
-        Calls released;
+        const char* name; json fixture; std::filesystem::path library; std::string error; Calls released;
     } rows[] = {
         {"no registry value", nullptr, {}, kLibraryMissing, {}},
         {"not a library", nullptr, text_file, kLoadFailed + client_visible_path(text_file) + ") failed: ", {}},
