@@ -1,9 +1,6 @@
-// GSI payloads: token, players, state and the match transitions, checked on
-// the events they write and the decisions they hand the main loop.
+// GSI payloads: the token decision, the players, the state and the match
+// transitions, checked on the decisions and the events they write.
 #include "gsi/gsi_payload.h"
-
-#include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -16,19 +13,16 @@ using nlohmann::json;
 namespace {
 
 constexpr const char* kToken = "Fh3kQ9vT2mXc8LpA";
+using Names = std::vector<std::string>;
 
-std::string fixture(std::string_view name) {
-    return read_test_file(source_dir() / path_from_utf8("tests/gsi/data") / path_from_utf8(name));
-}
-
-// A fixture with some members replaced (a JSON merge patch).
-std::string patched(std::string_view name, const json& patch) {
-    json payload = json::parse(fixture(name));
+// A recorded payload, with some members replaced (a JSON merge patch).
+json fixture(std::string_view name, const json& patch = json::object()) {
+    json payload = json::parse(read_test_file(source_dir() / "tests" / "gsi" / "data" / path_from_utf8(name)));
     payload.merge_patch(patch);
-    return payload.dump();
+    return payload;
 }
 
-// The main loop's side of the handover, with an event log read back per step.
+// The main loop's side of the handover, with the event log read back per step.
 struct Feed : ::testing::Test {
     EventLog log;
     GsiPlayers players;
@@ -36,395 +30,205 @@ struct Feed : ::testing::Test {
     bool have = false;
     std::string token = kToken;
     std::size_t seen_lines = 0;
+    GsiDecision decision;
 
     void SetUp() override { ASSERT_TRUE(log_open(log, make_temp_dir("gsi-payload"))); }
-
-    GsiDecision feed(std::string_view body) {
-        return handle_gsi_body(body, token, players, last, have, log);
-    }
-    // Records written since the last call.
-    std::vector<json> events() {
+    void forget() { players.clear(), have = false, last = GsiState{}; }
+    // Feeds one body; the records it wrote.
+    std::vector<json> feed(std::string_view body) {
+        decision = handle_gsi_body(body, token, players, last, have, log);
         std::vector<json> out;
-        std::string text = read_test_file(log.path);
-        std::size_t line = 0, at = 0;
-        while (at < text.size()) {
-            std::size_t end = text.find('\n', at);
-            if (end == std::string::npos) break;
+        const std::string text = read_test_file(log.path);
+        std::size_t line = 0;
+        for (std::size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
             if (line++ >= seen_lines) out.push_back(json::parse(text.substr(at, end - at)));
-            at = end + 1;
-        }
         seen_lines = line;
         return out;
     }
-    std::vector<std::string> names() {
-        std::vector<std::string> out;
-        for (const json& e : events()) out.push_back(e["event"]);
-        return out;
+    Names feed_names(const json& body) {
+        Names names;
+        for (const json& e : feed(body.dump())) names.push_back(e["event"]);
+        return names;
     }
 };
 
-using Names = std::vector<std::string>;
-
 TEST_F(Feed, MatchTransitionsFollowTheMapName) {
-    // First state, in the menu: the phase (and the local player) only.
-    EXPECT_EQ(feed(fixture("menu.json")).change, GsiMatchChange::none);
-    EXPECT_EQ(names(), (Names{"gsi_player_new", "gsi_phase_change"}));
-    EXPECT_TRUE(have);
-
-    // A map shows up.
-    GsiDecision start = feed(fixture("warmup_mirage.json"));
-    EXPECT_EQ(start.change, GsiMatchChange::started);
-    EXPECT_EQ(start.map, "de_mirage");
-    EXPECT_TRUE(start.connect_time_reliable);
-    EXPECT_GT(start.start_time, 1700000000);
-    auto logged = events();
-    ASSERT_EQ(logged.size(), 2u);
-    EXPECT_EQ(logged[0]["event"], "match_started");
-    EXPECT_EQ(logged[0]["map"], "de_mirage");
-    EXPECT_EQ(logged[0]["mode"], "competitive");
-    EXPECT_EQ(logged[0]["at"], start.start_time);
-    EXPECT_EQ(logged[0]["connect_time_reliable"], true);
-    EXPECT_EQ(logged[1]["event"], "gsi_phase_change");
-    EXPECT_EQ(logged[1]["map_phase"], "warmup");
-    EXPECT_EQ(logged[1]["round"], 0);
-
-    // Same map, same phase; only the clock and the player's name moved.
-    EXPECT_EQ(feed(patched("warmup_mirage.json", {{"provider", {{"timestamp", 1733512999}}},
-                                                  {"player", {{"name", "kestrel (2)"}}}}))
-                  .change,
-              GsiMatchChange::none);
-    EXPECT_EQ(names(), Names{});
-
-    // Same map, the phase moves on.
-    EXPECT_EQ(feed(fixture("live_round3.json")).change, GsiMatchChange::none);
-    EXPECT_EQ(names(), Names{"gsi_phase_change"});
-    EXPECT_EQ(last.round, 3);
-
-    // Straight to another map: a new match, no end of the old one.
-    GsiDecision next = feed(fixture("intermission_round0.json"));
-    EXPECT_EQ(next.change, GsiMatchChange::started);
-    EXPECT_EQ(next.map, "de_anubis");
-    EXPECT_FALSE(next.connect_time_reliable);
-    EXPECT_EQ(names(), (Names{"match_started", "gsi_phase_change"}));
-
-    // Back in the menu.
-    EXPECT_EQ(feed(fixture("menu.json")).change, GsiMatchChange::ended);
-    logged = events();
-    ASSERT_EQ(logged.size(), 2u);
-    EXPECT_EQ(logged[0]["event"], "match_ended");
-    EXPECT_EQ(logged[0]["map"], "de_anubis");
-    EXPECT_EQ(logged[1]["event"], "gsi_phase_change");
-    EXPECT_EQ(last.map_name, "");
-
-    // And the same map again is a fresh start.
-    EXPECT_EQ(feed(fixture("intermission_round0.json")).change, GsiMatchChange::started);
-}
-
-TEST_F(Feed, AFirstStateWithoutAMapIsAPhaseChangeOnly) {
-    token = "";
-    EXPECT_EQ(feed(R"({"provider":{"timestamp":1733512402},"player":{"activity":"menu"}})").change,
-              GsiMatchChange::none);
-    EXPECT_EQ(names(), Names{"gsi_phase_change"});
-}
-
-TEST_F(Feed, AFirstStateOnAMapStartsAMatch) {
-    EXPECT_EQ(feed(fixture("live_round3.json")).change, GsiMatchChange::started);
-    EXPECT_EQ(names(), (Names{"gsi_player_new", "match_started", "gsi_phase_change"}));
+    const json anubis = fixture("warmup_mirage.json", {{"map", {{"name", "de_anubis"}, {"phase", "intermission"}}}});
+    const Names started = {"match_started", "gsi_phase_change"};
+    const struct { const char* name; json body; GsiMatchChange change; Names logged; } steps[] = {
+        {"menu first: a phase only", fixture("menu.json"), GsiMatchChange::none, {"gsi_player_new", "gsi_phase_change"}},
+        {"a map shows up", fixture("warmup_mirage.json"), GsiMatchChange::started, started},
+        {"only clock and name moved", fixture("warmup_mirage.json", {{"provider", {{"timestamp", 1733512999}}},
+                                                                     {"player", {{"name", "kestrel (2)"}}}}),
+         GsiMatchChange::none, {}},
+        {"same map, the phase moves on", fixture("live_round3.json"), GsiMatchChange::none, {"gsi_phase_change"}},
+        {"straight to another map", anubis, GsiMatchChange::started, started},
+        {"back in the menu", fixture("menu.json"), GsiMatchChange::ended, {"match_ended", "gsi_phase_change"}},
+        {"the same map again", anubis, GsiMatchChange::started, started},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        EXPECT_EQ(feed_names(step.body), step.logged);
+        EXPECT_EQ(decision.change, step.change);
+        EXPECT_EQ(decision.map, step.change == GsiMatchChange::started ? step.body["map"].value("name", "") : "");
+        EXPECT_EQ(decision.start_time > 1700000000, step.change == GsiMatchChange::started);
+    }
 }
 
 TEST_F(Feed, ConnectTimeIsReliableOnlyBeforeTheFirstRound) {
-    struct Case {
-        json map;
-        bool reliable;
+    const struct { const char* name; json map; bool reliable; } rows[] = {
+        {"warmup, round 0", {{"phase", "warmup"}, {"round", 0}}, true},
+        {"no phase, no round", {{"phase", nullptr}, {"round", nullptr}}, true},
+        {"live, round 0", {{"phase", "live"}, {"round", 0}}, false},
+        {"intermission, round 0", {{"phase", "intermission"}, {"round", 0}}, false},
+        {"warmup, round 1", {{"phase", "warmup"}, {"round", 1}}, false},
     };
-    const std::vector<Case> cases = {
-        {{{"phase", "warmup"}, {"round", 0}}, true},
-        {{{"phase", "gameover"}, {"round", 0}}, true},
-        {{{"phase", "warmup"}, {"round", nullptr}}, true},     // no round: -1
-        {{{"phase", nullptr}, {"round", nullptr}}, true},
-        {{{"phase", "live"}, {"round", 0}}, false},
-        {{{"phase", "intermission"}, {"round", 0}}, false},
-        {{{"phase", "warmup"}, {"round", 3}}, false},
-        {{{"phase", "warmup"}, {"round", 1}}, false},
-    };
-    for (const Case& c : cases) {
-        players.clear();
-        have = false;
-        last = GsiState{};
-        GsiDecision d = feed(patched("warmup_mirage.json", {{"map", c.map}}));
-        EXPECT_EQ(d.change, GsiMatchChange::started) << c.map.dump();
-        EXPECT_EQ(d.connect_time_reliable, c.reliable) << c.map.dump();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        forget();
+        feed(fixture("warmup_mirage.json", {{"map", row.map}}).dump());
+        EXPECT_EQ(decision.change, GsiMatchChange::started);   // the first state on a map starts a match
+        EXPECT_EQ(decision.connect_time_reliable, row.reliable);
     }
-
-    // The console line says which.
-    have = false;
-    testing::internal::CaptureStdout();
-    feed(fixture("warmup_mirage.json"));
-    have = false;
-    feed(fixture("live_round3.json"));
-    const std::string console = testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(contains(console, "match started on de_mirage (competitive) -- building roster\n"));
-    EXPECT_TRUE(contains(console,
-                         "match started on de_mirage (competitive) -- joined in progress, waiting for status\n"));
-}
-
-TEST_F(Feed, PlayersAreCollectedFromEverySectionAndMergedOnce) {
-    testing::internal::CaptureStdout();
-    feed(fixture("observer_switch.json"));
-    const std::string console = testing::internal::GetCapturedStdout();
-    auto logged = events();
-    ASSERT_GE(logged.size(), 3u);
-    EXPECT_EQ(logged[0]["event"], "gsi_player_new");
-    EXPECT_EQ(logged[0]["steamid"], "76561198211873064");
-    EXPECT_EQ(logged[0]["name"], "Шаман ☾");
-    EXPECT_EQ(logged[0]["team"], "CT");
-    EXPECT_EQ(logged[0]["observer_slot"], 5);
-    EXPECT_EQ(logged[0]["block"], "player");
-    EXPECT_EQ(logged[0]["known_so_far"], 1);
-    EXPECT_EQ(logged[1]["steamid"], "76561198044120577");
-    EXPECT_EQ(logged[1]["block"], "previously");
-    EXPECT_EQ(logged[1]["team"], "");
-    EXPECT_EQ(logged[2]["block"], "added");
-    EXPECT_EQ(logged[2]["known_so_far"], 3);
-    EXPECT_TRUE(contains(console, "gsi player: 76561198044120577 'kestrel' team=? (2 known from GSI so far)\n"));
-    EXPECT_EQ(players.size(), 3u);
-
-    // Seen again: merged silently, the last non-empty values win.
-    feed(patched("observer_switch.json",
-                 {{"player", {{"name", ""}, {"team", "T"}, {"observer_slot", "7"}}}}));
-    EXPECT_EQ(names(), Names{});
-    const GsiPlayer& p = players.at(76561198211873064ull);
-    EXPECT_EQ(p.name, "Шаман ☾");
-    EXPECT_EQ(p.team, "T");
-    EXPECT_EQ(p.observer_slot, 5);
-    EXPECT_EQ(p.times_seen, 2);
-}
-
-// Dead and watching a bot: GSI names the bot with a stand-in id (76561197960265728
-// plus its index). It is no player of the match and never enters the map.
-TEST_F(Feed, BotsAreDroppedWithADebugRecord) {
-    const json bot = {{"steamid", "76561197960265729"}, {"name", "Niles"}, {"observer_slot", 3},
-                      {"team", "CT"}, {"activity", "playing"}};
-    feed(patched("observer_switch.json", {{"player", bot}}));
-    EXPECT_EQ(names(), (Names{"gsi_player_new", "gsi_player_new", "match_started", "gsi_phase_change"}));
-    EXPECT_EQ(players.count(76561197960265729ull), 0u);
-    EXPECT_EQ(players.size(), 2u);
-
-    log.debug = true;
-    feed(patched("observer_switch.json",
-                 {{"player", bot}, {"added", {{"player", {{"steamid", "76561197960265792"}}}}}}));
-    const std::vector<json> logged = events();
-    ASSERT_EQ(logged.size(), 3u);
-    EXPECT_EQ(logged[0]["event"], "gsi_player_dropped");
-    EXPECT_EQ(logged[0]["steamid"], "76561197960265729");
-    EXPECT_EQ(logged[0]["name"], "Niles");
-    EXPECT_EQ(logged[0]["block"], "player");
-    EXPECT_EQ(logged[0]["reason"], "not a real player: bots carry stand-in ids with account numbers below 65");
-    EXPECT_EQ(logged[1]["steamid"], "76561197960265792");   // account 64: still a bot's
-    EXPECT_EQ(logged[2]["event"], "gsi_event");
-    EXPECT_EQ(players.size(), 2u);
-}
-
-TEST_F(Feed, OnePlayerInSeveralSectionsIsOneNewPlayer) {
-    const json same = {{"steamid", "76561198044120577"}};
-    feed(patched("warmup_mirage.json", {{"player", {{"name", nullptr}}},
-                                        {"previously", {{"player", same}}},
-                                        {"added", {{"player", {{"steamid", "76561198044120577"}, {"name", "kestrel"}}}}}}));
-    auto logged = events();
-    ASSERT_FALSE(logged.empty());
-    EXPECT_EQ(logged[0]["event"], "gsi_player_new");
-    EXPECT_EQ(logged[0]["name"], "");   // first sighting had none; the later name merges silently
-    EXPECT_EQ(logged[1]["event"], "match_started");
-    EXPECT_EQ(players.at(76561198044120577ull).name, "kestrel");
-    EXPECT_EQ(players.at(76561198044120577ull).times_seen, 3);
-}
-
-TEST(GsiPlayers, SteamidsMustBeNonZeroDecimalText) {
-    auto ids_of = [](const json& steamid) {
-        std::vector<GsiPlayerSeen> seen = gsi_players_of({{"player", {{"steamid", steamid}}}});
-        return seen.empty() ? 0 : seen[0].steamid;
-    };
-    EXPECT_EQ(ids_of("76561198044120577"), 76561198044120577ull);
-    EXPECT_EQ(ids_of("  76561198044120577"), 76561198044120577ull);
-    EXPECT_EQ(ids_of("76561198044120577xyz"), 76561198044120577ull);
-    EXPECT_EQ(ids_of(76561198044120577ull), 0u);    // a JSON number
-    EXPECT_EQ(ids_of("0"), 0u);
-    EXPECT_EQ(ids_of(""), 0u);
-    EXPECT_EQ(ids_of("bot"), 0u);
-    EXPECT_EQ(ids_of("-76561198044120577"), 0u);
-    EXPECT_EQ(ids_of("18446744073709551615"), 18446744073709551615ull);
-    EXPECT_EQ(ids_of("18446744073709551616"), 0u);  // beyond 64 bits
-    EXPECT_EQ(ids_of(nullptr), 0u);
-
-    // Wrong shapes around the player objects are skipped, not fatal.
-    EXPECT_TRUE(gsi_players_of(json::array()).empty());
-    EXPECT_TRUE(gsi_players_of({{"player", "76561198044120577"}, {"previously", {{"player", 1}}},
-                                {"added", "x"}})
-                    .empty());
-    std::vector<GsiPlayerSeen> typed = gsi_players_of(
-        {{"player", {{"steamid", "76561198044120577"}, {"name", 5}, {"team", true}, {"observer_slot", 2.0}}}});
-    ASSERT_EQ(typed.size(), 1u);
-    EXPECT_EQ(typed[0].name, "");
-    EXPECT_EQ(typed[0].team, "");
-    EXPECT_EQ(typed[0].observer_slot, -1);
 }
 
 TEST_F(Feed, TokenMustMatchExactly) {
-    struct Case {
-        std::string configured;
-        json auth;   // null: no "auth" member
-        bool accepted;
+    // auth null: no "auth" member
+    const struct { const char* name; std::string configured; json auth; bool accepted; } rows[] = {
+        {"the same token", kToken, {{"token", kToken}}, true},
+        {"no auth while one is configured", kToken, nullptr, false},
+        {"letter case differs", kToken, {{"token", "fh3kq9vt2mxc8lpa"}}, false},
+        {"a longer token", kToken, {{"token", std::string(kToken) + " "}}, false},
+        {"a number", kToken, {{"token", 12345}}, false},
+        {"under another key", kToken, {{"other", kToken}}, false},
+        {"none configured, none sent", "", nullptr, true},
+        {"none configured, auth not an object", "", "x", true},
+        {"none configured, an empty token", "", {{"token", ""}}, true},
+        {"none configured, a token sent", "", {{"token", "x"}}, false},
+        {"none configured, a null token", "", {{"token", nullptr}}, false},
     };
-    const std::vector<Case> cases = {
-        {kToken, {{"token", kToken}}, true},
-        {kToken, nullptr, false},
-        {kToken, {{"token", "fh3kq9vt2mxc8lpa"}}, false},
-        {kToken, {{"token", std::string(kToken) + " "}}, false},
-        {kToken, {{"token", 12345}}, false},
-        {kToken, {{"other", kToken}}, false},
-        {"", nullptr, true},
-        {"", json::object(), true},
-        {"", "not an object", true},
-        {"", {{"token", ""}}, true},
-        {"", {{"token", "x"}}, false},
-        {"", {{"token", nullptr}}, false},
-    };
-    for (const Case& c : cases) {
-        token = c.configured;
-        players.clear();
-        have = false;
-        json payload = json::parse(fixture("live_round3.json"));
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        token = row.configured;
+        forget();
+        json payload = fixture("live_round3.json");
         payload.erase("auth");
-        if (!c.auth.is_null()) payload["auth"] = c.auth;
-        GsiDecision d = feed(payload.dump());
-        auto logged = events();
-        ASSERT_FALSE(logged.empty());
-        if (c.accepted) {
-            EXPECT_EQ(d.change, GsiMatchChange::started) << payload["auth"].dump();
-            EXPECT_EQ(players.size(), 1u);
-        } else {
-            ASSERT_EQ(logged.size(), 1u) << payload["auth"].dump();
-            EXPECT_EQ(logged[0]["event"], "error");
-            EXPECT_EQ(logged[0]["where"], "gsi_auth");
-            EXPECT_EQ(logged[0]["detail"], "token mismatch");
-            EXPECT_EQ(d.change, GsiMatchChange::none);
-            EXPECT_TRUE(players.empty());
-            EXPECT_FALSE(have);
-        }
+        if (!row.auth.is_null()) payload["auth"] = row.auth;
+        const Names logged = feed_names(payload);
+        EXPECT_EQ(decision.change, row.accepted ? GsiMatchChange::started : GsiMatchChange::none);
+        EXPECT_EQ(players.size() + have, row.accepted ? 2u : 0u);
+        EXPECT_EQ(logged.front(), row.accepted ? "gsi_player_new" : "error");
     }
 }
 
+TEST_F(Feed, PlayersAreCollectedFromEverySectionAndMergedOnce) {
+    std::string seen;
+    for (const json& e : feed(fixture("observer_switch.json").dump()))
+        if (e["event"] == "gsi_player_new") seen += e["steamid"].get<std::string>() + " " + e["block"].get<std::string>() + " ";
+    EXPECT_EQ(seen, "76561198211873064 player 76561198044120577 previously 76561197960287930 added ");
+
+    // Seen again: merged silently, the last non-empty values win.
+    EXPECT_EQ(feed_names(fixture("observer_switch.json", {{"player", {{"name", ""}, {"team", "T"}, {"observer_slot", nullptr}}}})),
+              Names{});
+    const GsiPlayer& p = players.at(76561198211873064ull);
+    EXPECT_EQ(p.name + " " + p.team, "Шаман ☾ T");
+    EXPECT_EQ(p.observer_slot, 5);
+    EXPECT_EQ(p.times_seen, 2);
+
+    // One player in three sections of one payload is one new player.
+    forget();
+    const json kestrel = {{"steamid", "76561198044120577"}};
+    EXPECT_EQ(feed_names(fixture("live_round3.json", {{"previously", {{"player", kestrel}}}, {"added", {{"player", kestrel}}}})),
+              (Names{"gsi_player_new", "match_started", "gsi_phase_change"}));
+    EXPECT_EQ(players.at(76561198044120577ull).times_seen, 3);
+}
+
+// Dead and watching a bot: GSI names it with a stand-in id (76561197960265728
+// plus its index), which must never take a player's place.
+TEST_F(Feed, BotsAreDropped) {
+    log.debug = true;
+    using Row = std::pair<const char*, bool>;
+    for (const auto& [steamid, kept] : {Row{"76561197960265729", false}, Row{"76561197960265792", false},
+                                        Row{"76561197960265793", true}}) {
+        SCOPED_TRACE(steamid);   // a bot's, account 64 still a bot's, account 65 a player's
+        forget();
+        EXPECT_EQ(feed_names(fixture("observer_switch.json", {{"player", {{"steamid", steamid}}}}))[0],
+                  kept ? "gsi_player_new" : "gsi_player_dropped");
+        EXPECT_EQ(players.size(), kept ? 3u : 2u);
+    }
+}
+
+TEST(GsiPlayers, SteamidsAreNonZeroDecimalTextWithin64Bits) {
+    // id 0: no player
+    const struct { const char* name; json steamid; std::uint64_t id; } rows[] = {
+        {"plain", "76561198044120577", 76561198044120577ull},
+        {"leading blanks", "  76561198044120577", 76561198044120577ull},
+        {"digits up to the first other byte", "76561198044120577xyz", 76561198044120577ull},
+        {"the largest", "18446744073709551615", 18446744073709551615ull},
+        {"one past 64 bits", "18446744073709551617", 0},
+        {"far past 64 bits", "99999999999999999999", 0},
+        {"a JSON number", 76561198044120577ull, 0},
+        {"zero", "0", 0},
+        {"signed", "-76561198044120577", 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::vector<GsiPlayerSeen> seen = gsi_players_of({{"player", {{"steamid", row.steamid}}}});
+        EXPECT_EQ(seen.empty() ? 0 : seen[0].steamid, row.id);
+    }
+    // Wrong shapes around the player objects are skipped, not fatal.
+    EXPECT_TRUE(gsi_players_of({{"player", "76561198044120577"}, {"previously", {{"player", 1}}}, {"added", "x"}}).empty());
+}
+
 TEST_F(Feed, BodiesThatAreNotObjectsChangeNothing) {
-    feed(fixture("warmup_mirage.json"));
-    events();
-    const GsiPlayers before = players;
-    const std::string deep = "{\"a\":" + std::string(200000, '[') + std::string(200000, ']') + "}";
+    feed(fixture("warmup_mirage.json").dump());
     log.debug = true;   // the debug record would have to copy and print a payload
+    const std::string deep = "{\"a\":" + std::string(200000, '[') + std::string(200000, ']') + "}";
     for (const std::string& body : {std::string(), std::string("null"), std::string("[{\"map\":{}}]"),
-                                    std::string("\"x\""), std::string("{\"map\":"), std::string("{} {}"),
-                                    std::string("\xff\xfe{}"), deep}) {
-        EXPECT_EQ(feed(body).change, GsiMatchChange::none);
-        auto logged = events();
-        ASSERT_EQ(logged.size(), 1u) << body.substr(0, 40);
-        EXPECT_EQ(logged[0]["event"], "error");
+                                    std::string("{\"map\":"), std::string("{} {}"), std::string("\xff\xfe{}"), deep}) {
+        SCOPED_TRACE(body.substr(0, 12));
+        const std::vector<json> logged = feed(body);
+        ASSERT_EQ(logged.size(), 1u);
         EXPECT_EQ(logged[0]["where"], "gsi_payload");
         EXPECT_EQ(logged[0]["detail"], body == deep ? "nested too deeply" : "not a JSON object");
     }
     EXPECT_EQ(last.map_name, "de_mirage");
-    EXPECT_EQ(players.size(), before.size());
-    EXPECT_EQ(players.begin()->second.times_seen, before.begin()->second.times_seen);
+    EXPECT_EQ(players.begin()->second.times_seen, 1);
 
-    // Brackets inside strings are text, not nesting.
-    const std::string text_brackets = patched("warmup_mirage.json",
-                                              {{"player", {{"name", std::string(500, '[')}}}});
-    feed(text_brackets);
-    EXPECT_EQ(names(), Names{"gsi_event"});
-}
-
-TEST_F(Feed, DebugEventCarriesStateAndPayload) {
-    feed(fixture("menu.json"));
-    EXPECT_EQ(names(), (Names{"gsi_player_new", "gsi_phase_change"}));
-    log.debug = true;
-    feed(patched("menu.json", {{"provider", {{"timestamp", 1733512500}}}}));
-    auto logged = events();
+    // Brackets inside strings, after an escaped quote too, are text, not nesting.
+    const std::vector<json> logged =
+        feed(fixture("warmup_mirage.json", {{"player", {{"name", "\"" + std::string(500, '[')}}}}).dump());
     ASSERT_EQ(logged.size(), 1u);
-    EXPECT_EQ(logged[0]["event"], "gsi_event");
-    EXPECT_EQ(logged[0]["state"]["provider_timestamp"], 1733512500);
-    EXPECT_EQ(logged[0]["state"]["activity"], "menu");
+    EXPECT_EQ(logged[0]["event"], "gsi_event");   // the one --debug record of a payload
+    EXPECT_EQ(logged[0]["state"]["provider_timestamp"], 1733512463);
     EXPECT_EQ(logged[0]["payload"]["auth"]["token"], kToken);
-    EXPECT_EQ(logged[0]["payload"]["provider"]["appid"], 730);
 }
 
-TEST(GsiState, MembersOfTheWrongTypeKeepTheirDefaults) {
-    GsiState full = gsi_state_of(json::parse(fixture("live_round3.json")));
-    EXPECT_EQ(full.map_name, "de_mirage");
-    EXPECT_EQ(full.map_mode, "competitive");
-    EXPECT_EQ(full.map_phase, "live");
-    EXPECT_EQ(full.round_phase, "live");
-    EXPECT_EQ(full.round, 3);
-    EXPECT_EQ(full.activity, "playing");
-    EXPECT_EQ(full.player_steamid, "76561198044120577");
-    EXPECT_EQ(full.player_name, "kestrel");
+TEST(GsiState, ReadsThePhaseFieldsAndKeepsDefaultsForWrongTypesOrSizes) {
+    const GsiState full = gsi_state_of(fixture("live_round3.json"));
+    EXPECT_EQ(gsi_summary(full), "gsi: activity=playing map=de_mirage mode=competitive phase=live round_phase=live round=3");
     EXPECT_EQ(full.provider_timestamp, 1733513120);
 
-    const json wrong = {{"map", {{"name", 5}, {"mode", nullptr}, {"phase", json::array()}, {"round", 3.0}}},
-                        {"round", "live"},
-                        {"player", {{"activity", true}, {"steamid", 76561198044120577ull}, {"name", {{"x", 1}}}}},
-                        {"provider", {{"timestamp", "1733513120"}}}};
-    const GsiState empty;
-    GsiState got = gsi_state_of(wrong);
-    EXPECT_TRUE(same_phase(got, empty));
-    EXPECT_EQ(got.player_steamid, "");
-    EXPECT_EQ(got.player_name, "");
+    const GsiState got = gsi_state_of(
+        {{"map", {{"name", 5}, {"mode", nullptr}, {"phase", json::array()}, {"round", 4294967299ull}}},
+         {"round", "live"},
+         {"player", {{"activity", true}, {"steamid", 76561198044120577ull}, {"name", {{"x", 1}}}}},
+         {"provider", {{"timestamp", 18446744073709551615ull}}}});
+    EXPECT_EQ(gsi_summary(got), "gsi: activity=-");
+    EXPECT_EQ(got.player_steamid + got.player_name, "");
     EXPECT_EQ(got.provider_timestamp, 0);
-    EXPECT_TRUE(same_phase(gsi_state_of(json::array()), empty));
-    EXPECT_TRUE(same_phase(gsi_state_of({{"map", "de_dust2"}}), empty));
 
-    // Integers that do not fit the field are not wrapped into it.
-    EXPECT_EQ(gsi_state_of({{"map", {{"round", 4294967299ull}}}}).round, -1);
-    EXPECT_EQ(gsi_state_of({{"map", {{"round", -2}}}}).round, -2);
-    EXPECT_EQ(gsi_state_of({{"provider", {{"timestamp", 18446744073709551615ull}}}}).provider_timestamp, 0);
-    EXPECT_EQ(gsi_state_of({{"provider", {{"timestamp", 1733513120ull}}}}).provider_timestamp, 1733513120);
-}
-
-TEST(GsiState, SamePhaseLooksAtThePhaseFieldsOnly) {
-    GsiState a = gsi_state_of(json::parse(fixture("live_round3.json")));
-    GsiState b = a;
-    b.player_steamid = "1";
-    b.player_name = "other";
-    b.provider_timestamp = 1;
-    EXPECT_TRUE(same_phase(a, b));
+    // Only the phase fields tell a phase change.
+    GsiState other = full;
+    other.player_steamid = "1", other.player_name = "other", other.provider_timestamp = 1;
+    EXPECT_TRUE(same_phase(full, other));
     for (auto change : {+[](GsiState& s) { s.map_name = "de_nuke"; }, +[](GsiState& s) { s.map_mode = "casual"; },
                         +[](GsiState& s) { s.map_phase = "gameover"; }, +[](GsiState& s) { s.round_phase = "over"; },
                         +[](GsiState& s) { s.round = 4; }, +[](GsiState& s) { s.activity = "menu"; }}) {
-        GsiState c = a;
-        change(c);
-        EXPECT_FALSE(same_phase(a, c));
+        other = full;
+        change(other);
+        EXPECT_FALSE(same_phase(full, other));
     }
-}
-
-TEST(GsiState, SummaryAndJson) {
-    GsiState s = gsi_state_of(json::parse(fixture("live_round3.json")));
-    EXPECT_EQ(gsi_summary(s), "gsi: activity=playing map=de_mirage mode=competitive phase=live round_phase=live round=3");
-    EXPECT_EQ(gsi_summary(GsiState{}), "gsi: activity=-");
-    GsiState round0;
-    round0.round = 0;
-    EXPECT_EQ(gsi_summary(round0), "gsi: activity=- round=0");
-
-    const json j = gsi_state_json(s);
-    EXPECT_EQ(j.dump(),
-              R"({"activity":"playing","map_mode":"competitive","map_name":"de_mirage","map_phase":"live",)"
-              R"("player_name":"kestrel","player_steamid":"76561198044120577","provider_timestamp":1733513120,)"
-              R"("round":3,"round_phase":"live"})");
-}
-
-TEST(JsonNesting, CountsBracketsOutsideStrings) {
-    EXPECT_EQ(json_nesting_depth("{}", 64), 1);
-    EXPECT_EQ(json_nesting_depth(R"({"a":[{"b":[]}]})", 64), 4);
-    EXPECT_EQ(json_nesting_depth(R"({"a":"[[[{{{\"[[["})", 64), 1);
-    EXPECT_EQ(json_nesting_depth(R"({"a":"\\"}[[)", 64), 2);   // escaped backslash ends the string
-    EXPECT_EQ(json_nesting_depth("]]]]{", 64), 1);
-    EXPECT_EQ(json_nesting_depth(std::string(1000, '['), 10), 11);   // stops once past the limit
 }
 
 }  // namespace

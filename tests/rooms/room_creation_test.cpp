@@ -1,3 +1,4 @@
+// The room request body, the answer read back, and the retry schedule.
 #include "rooms/room_creation.h"
 
 #include <gtest/gtest.h>
@@ -6,17 +7,12 @@
 
 namespace {
 
-Roster two_players() {
+TEST(RoomPayload, CompactKeysInByteOrderIdsAsStringsNamesAsUtf8) {
     Roster roster;
     roster.players.push_back({76561197960287930ull, "Ünï \xf0\x9f\x99\x82", "self", "CT", 1});
     roster.players.push_back({76561198000000002ull, "cut \xe2\x82 off", "gsi-fill", "", 0});
-    roster.reservation = "";
     roster.room_key = "0123456789abcdef0123456789abcdef";
-    return roster;
-}
-
-TEST(RoomPayload, CompactKeysInByteOrderIdsAsStrings) {
-    EXPECT_EQ(build_room_payload(two_players(), 76561197960287930ull),
+    EXPECT_EQ(build_room_payload(roster, 76561197960287930ull),
               "{\"members\":["
               "{\"group\":1,\"name\":\"Ünï \xf0\x9f\x99\x82\",\"source\":\"self\",\"steamid\":\"76561197960287930\","
               "\"team\":\"CT\"},"
@@ -28,47 +24,44 @@ TEST(RoomPayload, CompactKeysInByteOrderIdsAsStrings) {
 }
 
 TEST(RoomAnswer, MembersOfAnotherTypeCountAsMissing) {
-    struct Case {
-        const char* body;
-        const char* url;
-        bool created;
+    const struct { const char* name; const char* body; const char* url; bool created; } rows[] = {
+        {"created", R"({"url":"https://vantor.gg/r/1","created":true})", "https://vantor.gg/r/1", true},
+        {"joined, extra members", R"({"created":false,"url":"https://x/2","extra":[1]})", "https://x/2", false},
+        {"a number and a 1", R"({"url":7,"created":1})", "", false},
+        {"null and a string", R"({"url":null,"created":"true"})", "", false},
+        {"an array", R"(["https://vantor.gg/r/1"])", "", false},
+        {"cut short", R"({"url":"https://vantor.gg/r/1")", "", false},
+        {"empty", "", "", false},
     };
-    for (const Case& c : {Case{R"({"url":"https://vantor.gg/r/1","created":true})", "https://vantor.gg/r/1", true},
-                          Case{R"({"created":false,"url":"https://x/2","extra":[1]})", "https://x/2", false},
-                          Case{R"({"url":7,"created":1})", "", false},
-                          Case{R"({"url":null,"created":"true"})", "", false},
-                          Case{R"(["https://vantor.gg/r/1"])", "", false},
-                          Case{R"("https://vantor.gg/r/1")", "", false},
-                          Case{R"({"url":"https://vantor.gg/r/1")", "", false},
-                          Case{"", "", false}}) {
-        const RoomAnswer answer = read_room_answer(c.body);
-        EXPECT_EQ(answer.url, c.url) << c.body;
-        EXPECT_EQ(answer.created, c.created) << c.body;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const RoomAnswer answer = read_room_answer(row.body);
+        EXPECT_EQ(answer.url, row.url);
+        EXPECT_EQ(answer.created, row.created);
     }
 }
 
-TEST(RoomPost, ScheduleAndDueTimeAcrossTheTickWrap) {
-    EXPECT_EQ(room_retry_delay_ms(1), 2000u);
-    EXPECT_EQ(room_retry_delay_ms(2), 5000u);
-    EXPECT_EQ(room_retry_delay_ms(3), 15000u);
-    EXPECT_EQ(room_retry_delay_ms(4), 60000u);
-    EXPECT_EQ(room_retry_delay_ms(5), 0u);
+TEST(RoomPost, RetryScheduleAndDueTimeAcrossTheTickWrap) {
+    for (const auto& [attempt, delay] :
+         std::initializer_list<std::pair<int, std::uint32_t>>{{1, 2000}, {2, 5000}, {3, 15000}, {4, 60000}, {5, 0}})
+        EXPECT_EQ(room_retry_delay_ms(attempt), delay) << "after attempt " << attempt;
 
     RoomPost room;
-    EXPECT_FALSE(room_post_due(room, 0));  // nothing to post
-    arm_room_post(room, two_players(), 1, 0xFFFFFC00u);
+    EXPECT_FALSE(room_post_due(room, 0));   // nothing to post
+    arm_room_post(room, Roster{}, 1, 0xFFFFFC00u);
     EXPECT_EQ(room.attempt, 0);
-    EXPECT_FALSE(room.done);
-    EXPECT_TRUE(room_post_due(room, 0xFFFFFC00u));
-    EXPECT_FALSE(room_post_due(room, 0xFFFFFBFFu));
-
-    // Due 2 s after a tick just before the wrap: due right after it, not 49 days later.
-    room.next_try = 0xFFFFFC00u + 2000u;
-    EXPECT_EQ(room.next_try, 0x3D0u);
-    EXPECT_FALSE(room_post_due(room, 0xFFFFFFFFu));
-    EXPECT_FALSE(room_post_due(room, 0x3CFu));
-    EXPECT_TRUE(room_post_due(room, 0x3D0u));
-    EXPECT_TRUE(room_post_due(room, 0x10000u));
+    EXPECT_TRUE(room_post_due(room, 0xFFFFFC00u));   // due at once
+    room.next_try = 0xFFFFFC00u + 2000u;    // due 2 s after a tick just before the wrap
+    const struct { const char* name; std::uint32_t now; bool due; } rows[] = {
+        {"the last tick before the wrap", 0xFFFFFFFFu, false},
+        {"one tick early, after the wrap", 0x3CFu, false},
+        {"on time, after the wrap", 0x3D0u, true},
+        {"late", 0x10000u, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(room_post_due(room, row.now), row.due);
+    }
     room.done = true;
     EXPECT_FALSE(room_post_due(room, 0x10000u));
 }

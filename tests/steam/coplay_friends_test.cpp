@@ -1,6 +1,6 @@
+// The co-play and friend lists read from the fake Steam client, the names
+// asked for, the count bounds, the ticks and their --debug records.
 #include "steam/coplay_friends.h"
-
-#include <gtest/gtest.h>
 
 #include "core/clock.h"
 #include "steam/steam_client.h"
@@ -9,350 +9,173 @@
 namespace {
 
 using nlohmann::json;
-
-constexpr std::uint64_t kSelf = 76561198000000001ull;
-constexpr std::uint64_t kA = 76561198000000101ull;   // CS2, name known
-constexpr std::uint64_t kB = 76561198000000102ull;   // CS2, "[unknown]" until asked once
-constexpr std::uint64_t kC = 76561198000000103ull;   // CS2, null name forever
-constexpr std::uint64_t kD = 76561198000000104ull;   // another game, empty name
-constexpr std::uint64_t kE = 76561198000000105ull;   // CS2, a friend, time before 1970
+using Lines = std::vector<std::string>;
 
 json coplay_fixture() {
-    return {
-        {"self", {{"steamid", std::to_string(kSelf)}, {"persona", "me"}}},
-        {"coplay",
-         {
-             {{"steamid", std::to_string(kA)}, {"appid", 730}, {"time", 1733500000}, {"persona", "s1mple fan"}},
-             {{"steamid", "0"}, {"appid", 730}},                       // not an account
-             {{"steamid", std::to_string(kB)}, {"appid", 730}, {"time", 1733500100},
-              {"persona", "[unknown]"}, {"resolves_to", "late name"}, {"after_requests", 1}},
-             {{"steamid", "76561193665298437"}, {"appid", 730}},       // individual, instance 0
-             {{"steamid", std::to_string(kC)}, {"appid", 730}, {"time", 1733500200}, {"persona", nullptr}},
-             {{"steamid", std::to_string(kD)}, {"appid", 570}, {"time", 1733400000}, {"persona", ""}},
-             {{"steamid", "76561197960265728"}, {"appid", 730}},       // individual, account 0
-             {{"steamid", "76561197960265729"}, {"appid", 730}, {"time", 1733500150},
-              {"persona", "Niles"}},                                    // a bot's stand-in id
-             {{"steamid", std::to_string(kE)}, {"appid", 730}, {"time", -5}, {"persona", "Ünïcode ✦"},
-              {"relationship", 3}},
-         }},
-    };
+    return {{"self", {{"steamid", "76561198000000001"}, {"persona", "me"}}},
+            {"coplay",
+             {{{"steamid", "76561198000000101"}, {"appid", 730}, {"time", 1733500000}, {"persona", "s1mple fan"}},
+              {{"steamid", "0"}, {"appid", 730}},                    // not an account
+              {{"steamid", "76561198000000102"}, {"appid", 730}, {"time", 1733500100}, {"persona", "[unknown]"},
+               {"resolves_to", "late name"}, {"after_requests", 1}},
+              {{"steamid", "76561193665298437"}, {"appid", 730}},    // instance 0
+              {{"steamid", "76561198000000103"}, {"appid", 730}, {"time", 1733500200}, {"persona", nullptr}},
+              {{"steamid", "76561198000000104"}, {"appid", 570}, {"time", 1733400000}, {"persona", ""}},
+              {{"steamid", "76561197960265729"}, {"appid", 730}, {"persona", "Niles"}},   // a bot's stand-in id
+              {{"steamid", "76561198000000105"}, {"appid", 730}, {"time", -5}, {"persona", "Ünïcode ✦"},
+               {"relationship", 3}}}}};
 }
 
 json friends_fixture() {
     json twenty = json::array();
     for (int i = 0; i < 20; ++i) twenty.push_back("name " + std::to_string(i));
-    return {
-        {"friends",
-         {
-             {{"steamid", "76561198000000201"}, {"persona", "Ålice"}, {"nickname", "ally"},
-              {"history", {"Ålice", "old alice", "older alice"}}, {"game_id", 730},
-              {"server_ip", 0x7F000001}, {"game_port", 27015}, {"query_port", 27016},
-              {"lobby", "109775241000000001"}},
-             {{"steamid", "76561198000000202"}, {"persona", "[unknown]"}, {"nickname", ""},
-              {"history", {"only one"}}},
-             {{"steamid", "1"}, {"persona", "not an account"}},
-             // id type 2: the app id bits say 730, but the mod id (bits 32-63) counts
-             {{"steamid", "76561198000000203"}, {"persona", nullptr}, {"nickname", nullptr},
-              {"history", json::array()}, {"history_end", "[unknown]"}, {"game_id", "5300023198426"}},
-             {{"steamid", "76561198000000204"}, {"persona", "bob"}, {"nickname", "bob"}, {"history", twenty}},
-             {{"steamid", "76561198000000205"}, {"persona", "carol"}, {"history", {"carol", nullptr, "lost"}}},
-             {{"steamid", "76561198000000206"}, {"persona", ""}, {"history", {"dave", "", "lost"}},
-              {"game_id", 570}, {"lobby", "109775241000000009"}},
-         }},
-    };
+    return {{"friends",
+             {{{"steamid", "76561198000000201"}, {"persona", "Ålice"}, {"nickname", "ally"},
+               {"history", {"Ålice", "old alice"}}, {"game_id", 730}, {"lobby", "109775241000000001"}},
+              {{"steamid", "1"}, {"persona", "not an account"}},
+              // id type 2: the app id bits say 730, but the mod id (bits 32-63) counts
+              {{"steamid", "76561198000000203"}, {"persona", nullptr}, {"nickname", nullptr},
+               {"history", json::array()}, {"game_id", "5300023198426"}},
+              {{"steamid", "76561198000000204"}, {"persona", "[unknown]"}, {"nickname", "bob"}, {"history", twenty}},
+              {{"steamid", "76561198000000205"}, {"persona", "carol"}, {"history", {"carol", nullptr, "lost"}},
+               {"game_id", 570}}}}};
 }
 
-class CoplayFriendsTest : public FakeSteamTest {
-protected:
-    void connect(const json& fixture) {
+struct CoplayFriendsTest : FakeSteamTest {
+    SteamConnection connection;
+    EventLog log;
+    SteamLists lists;
+    void connect(const json& fixture, bool debug = true) {
         use_fixture(fixture);
         std::string error;
-        ASSERT_TRUE(steam_connect(connection_, error)) << error;
+        ASSERT_TRUE(steam_connect(connection, error)) << error;
+        log.debug = debug;
+        ASSERT_TRUE(log_open(log, dir_ / "logs"));
     }
     void TearDown() override {
-        steam_release(connection_);
+        steam_release(connection);
         FakeSteamTest::TearDown();
     }
-    SteamConnection connection_;
 };
 
-TEST_F(CoplayFriendsTest, ReadsTheCoplayListSkippingInvalidIds) {
+TEST_F(CoplayFriendsTest, CoplayListKeepsRealPlayersAndAsksForMissingNames) {
     connect(coplay_fixture());
-    const auto list = read_coplay_list(connection_);
-    ASSERT_EQ(list.size(), 5u);
-    const std::uint64_t ids[] = {kA, kB, kC, kD, kE};
-    for (std::size_t i = 0; i < 5; ++i) EXPECT_EQ(list[i].steamid, ids[i]);
-
-    EXPECT_EQ(list[0].persona, "s1mple fan");
-    EXPECT_TRUE(list[0].persona_known);
-    EXPECT_EQ(list[0].appid, 730u);
-    EXPECT_EQ(list[0].coplay_time, 1733500000);
-    EXPECT_FALSE(list[0].is_friend);
-    for (std::size_t i : {1u, 2u, 3u}) {   // "[unknown]", null and empty names
-        EXPECT_EQ(list[i].persona, "");
-        EXPECT_FALSE(list[i].persona_known);
-    }
-    EXPECT_EQ(list[3].appid, 570u);
-    EXPECT_EQ(list[4].coplay_time, -5);      // signed, widened
-    EXPECT_EQ(list[4].relationship, 3);
-    EXPECT_TRUE(list[4].is_friend);
-    EXPECT_EQ(list[4].persona, "Ünïcode ✦");
-    // Five calls per valid entry, only the index call for an invalid one.
-    EXPECT_EQ(count_calls("GetCoplayFriend "), 9);
-    EXPECT_EQ(count_calls("GetFriendCoplayGame"), 5);
-    EXPECT_EQ(count_calls("GetFriendRelationship"), 5);
-
-    EXPECT_EQ(coplay_fingerprint(list),
-              "76561198000000101:1733500000+76561198000000102:1733500100-"
-              "76561198000000103:1733500200-76561198000000104:1733400000-"
-              "76561198000000105:-5+");
-    EXPECT_EQ(coplay_fingerprint({}), "");
-}
-
-TEST_F(CoplayFriendsTest, RequestsMissingNamesUntilTheyArrive) {
-    connect(coplay_fixture());
-    auto list = read_coplay_list(connection_);
-    EXPECT_EQ(request_missing_personas(connection_, list), 3);   // B, C and D
-    EXPECT_EQ(count_calls("RequestUserInformation"), 3);
-    for (std::uint64_t id : {kB, kC, kD}) {
-        EXPECT_EQ(count_calls("RequestUserInformation " + std::to_string(id) + " 1"), 1);
-    }
-
-    list = read_coplay_list(connection_);
-    EXPECT_TRUE(list[1].persona_known);
+    Lines got;
+    std::vector<CoplayEntry> list = read_coplay_list(connection);
+    for (const CoplayEntry& e : list)
+        got.push_back(std::to_string(e.steamid) + " " + std::to_string(e.appid) + " " + std::to_string(e.coplay_time) +
+                      " '" + e.persona + "' " + (e.persona_known ? "known" : "unknown") + (e.is_friend ? " friend" : ""));
+    EXPECT_EQ(got, (Lines{"76561198000000101 730 1733500000 's1mple fan' known",
+                          "76561198000000102 730 1733500100 '' unknown",
+                          "76561198000000103 730 1733500200 '' unknown",
+                          "76561198000000104 570 1733400000 '' unknown",
+                          "76561198000000105 730 -5 'Ünïcode ✦' known friend"}));
+    EXPECT_EQ(request_missing_personas(connection, list), 3);
+    EXPECT_EQ(calls("RequestUserInformation"), (Lines{"RequestUserInformation 76561198000000102 1",
+                                                      "RequestUserInformation 76561198000000103 1",
+                                                      "RequestUserInformation 76561198000000104 1"}));
+    list = read_coplay_list(connection);
     EXPECT_EQ(list[1].persona, "late name");
-    EXPECT_EQ(request_missing_personas(connection_, list), 2);   // C and D still missing
+    EXPECT_EQ(request_missing_personas(connection, list), 2);
 }
 
-TEST_F(CoplayFriendsTest, ReadsFriendsWithHistoriesGamesAndLobbies) {
+TEST_F(CoplayFriendsTest, FriendListReadsNamesHistoriesGamesAndLobbies) {
     connect(friends_fixture());
-    const auto list = read_friend_list(connection_);
-    ASSERT_EQ(list.size(), 6u);
-    EXPECT_EQ(count_calls("GetFriendCount 4"), 1);
-    EXPECT_EQ(count_calls("GetFriendByIndex"), 7);
-
-    const FriendEntry& alice = list[0];
-    EXPECT_EQ(alice.persona, "Ålice");
-    EXPECT_EQ(alice.nickname, "ally");
-    EXPECT_EQ(alice.name_history, (std::vector<std::string>{"Ålice", "old alice", "older alice"}));
-    EXPECT_EQ(alice.game_appid, 730u);
-    EXPECT_EQ(alice.lobby, 109775241000000001ull);   // the record's last 8 of 24 bytes
-    EXPECT_TRUE(alice.in_cs2);
-
-    EXPECT_EQ(list[1].persona, "");                   // "[unknown]"
-    EXPECT_EQ(list[1].nickname, "");
-    EXPECT_EQ(list[1].name_history, (std::vector<std::string>{"only one"}));
-    EXPECT_EQ(list[1].game_appid, 0u);
-    EXPECT_FALSE(list[1].in_cs2);
-
-    const FriendEntry& modded = list[2];
-    EXPECT_EQ(modded.steamid, 76561198000000203ull);
-    EXPECT_EQ(modded.persona, "");
-    EXPECT_TRUE(modded.name_history.empty());
-    EXPECT_EQ(modded.game_appid, 1234u);
-    EXPECT_FALSE(modded.in_cs2);
-
-    EXPECT_EQ(list[3].name_history.size(), 16u);      // 20 offered, 16 read
-    EXPECT_EQ(list[3].name_history[15], "name 15");
+    Lines got;
+    for (const FriendEntry& f : read_friend_list(connection)) {
+        std::string history;
+        for (const std::string& name : f.name_history) history += name + ",";
+        got.push_back(std::to_string(f.steamid) + " '" + f.persona + "' '" + f.nickname + "' " + history + " " +
+                      std::to_string(f.game_appid) + " " + std::to_string(f.lobby) + (f.in_cs2 ? " in cs2" : ""));
+    }
+    std::string sixteen;
+    for (int i = 0; i < 16; ++i) sixteen += "name " + std::to_string(i) + ",";
+    EXPECT_EQ(got, (Lines{"76561198000000201 'Ålice' 'ally' Ålice,old alice, 730 109775241000000001 in cs2",
+                          "76561198000000203 '' ''  1234 0",
+                          "76561198000000204 '' 'bob' " + sixteen + " 0 0",
+                          "76561198000000205 'carol' '' carol, 570 0"}));
     EXPECT_EQ(count_calls("GetFriendPersonaNameHistory 76561198000000204"), 16);
-    EXPECT_EQ(list[4].name_history, (std::vector<std::string>{"carol"}));   // stops at null
-    EXPECT_EQ(list[5].name_history, (std::vector<std::string>{"dave"}));    // stops at ""
-    EXPECT_EQ(list[5].game_appid, 570u);
-    EXPECT_EQ(list[5].lobby, 109775241000000009ull);
-    EXPECT_FALSE(list[5].in_cs2);
 }
 
-TEST_F(CoplayFriendsTest, NegativeOrOversizedCountsFromTheClient) {
-    json fixture = coplay_fixture();
-    fixture["coplay_count"] = -3;
-    fixture["friend_count"] = -7;
-    connect(fixture);
-    EXPECT_TRUE(read_coplay_list(connection_).empty());
-    EXPECT_TRUE(read_friend_list(connection_).empty());
-    EXPECT_EQ(count_calls("GetCoplayFriend "), 0);
-    EXPECT_EQ(count_calls("GetFriendByIndex"), 0);
-    steam_release(connection_);
-
-    fixture["coplay_count"] = 12;   // more than there are: the rest come back as 0
-    fixture["friend_count"] = 3;
-    connect(fixture);
-    EXPECT_EQ(read_coplay_list(connection_).size(), 5u);
-    EXPECT_TRUE(read_friend_list(connection_).empty());
-    steam_release(connection_);
-
-    // A broken client's count: the loops stop at their bounds, and say so with --debug.
-    fixture["coplay_count"] = 2000000000;
-    fixture["friend_count"] = 2000000000;
-    connect(fixture);
-    EventLog log;
-    log.debug = true;
-    ASSERT_TRUE(log_open(log, dir_ / "logs"));
-    SteamLists lists;
-    const long coplay_before = count_calls("GetCoplayFriend ");
-    const long friends_before = count_calls("GetFriendByIndex");
-    coplay_tick(connection_, log, lists);
-    friend_tick(connection_, log, lists);
-    EXPECT_EQ(lists.coplay.size(), 5u);
-    EXPECT_EQ(count_calls("GetCoplayFriend ") - coplay_before, kMaxCoplayEntries);
-    EXPECT_EQ(count_calls("GetFriendByIndex") - friends_before, kMaxFriends);
-    const auto cuts = records_named(log, "steam_count_cut");
-    ASSERT_EQ(cuts.size(), 2u);
-    EXPECT_EQ(cuts[0], json::parse(R"({"event":"steam_count_cut","list":"coplay","reported":2000000000,"read":1000})"));
-    EXPECT_EQ(cuts[1], json::parse(R"({"event":"steam_count_cut","list":"friends","reported":2000000000,"read":5000})"));
-}
-
-TEST_F(CoplayFriendsTest, ClosedConnectionGivesEmptyResults) {
+TEST_F(CoplayFriendsTest, CountsFromTheClientAreBounded) {
+    // calls: GetCoplayFriend and GetFriendByIndex calls made
+    const struct { const char* name; long reported; std::size_t coplay, friends; long calls; } rows[] = {
+        {"negative", -3, 0, 0, 0},
+        {"more than there are", 12, 5, 4, 24},
+        {"a broken client's", 2000000000, 5, 4, kMaxCoplayEntries + kMaxFriends},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        json fixture = coplay_fixture();
+        fixture["friends"] = friends_fixture()["friends"];
+        fixture["coplay_count"] = fixture["friend_count"] = row.reported;
+        steam_release(connection);
+        connect(fixture);
+        const long before = count_calls("GetCoplayFriend ") + count_calls("GetFriendByIndex");
+        EXPECT_EQ(read_coplay_list(connection, &log).size(), row.coplay);
+        EXPECT_EQ(read_friend_list(connection, &log).size(), row.friends);
+        EXPECT_EQ(count_calls("GetCoplayFriend ") + count_calls("GetFriendByIndex") - before, row.calls);
+    }
+    EXPECT_EQ(log_records(log, "steam_count_cut"),
+              (std::vector<json>{{{"event", "steam_count_cut"}, {"list", "coplay"}, {"reported", 2000000000}, {"read", 1000}},
+                                 {{"event", "steam_count_cut"}, {"list", "friends"}, {"reported", 2000000000}, {"read", 5000}}}));
     SteamConnection closed;
     EXPECT_TRUE(read_coplay_list(closed).empty());
     EXPECT_TRUE(read_friend_list(closed).empty());
-    EXPECT_EQ(read_friend_info(closed, kA).steamid, kA);
-    CoplayEntry missing;
-    missing.steamid = kB;
-    EXPECT_EQ(request_missing_personas(closed, {missing}), 0);
 }
 
-// The age in a record is now - coplay_time with one `now` per record; it is
-// checked against the clock and then dropped, so the rest compares exactly.
-std::int64_t take_now(json& entry, std::int64_t before, std::int64_t after) {
-    const std::int64_t now = entry.at("coplay_time").get<std::int64_t>() +
-                             entry.at("age_seconds").get<std::int64_t>();
-    EXPECT_GE(now, before);
-    EXPECT_LE(now, after);
-    entry.erase("age_seconds");
-    return now;
-}
-
-TEST_F(CoplayFriendsTest, CoplayTicksLogSnapshotsOnChangeAndAnnounceCs2UsersOnce) {
-    json fixture = coplay_fixture();
-    fixture["coplay"].push_back({{"steamid", std::to_string(kSelf)}, {"appid", 730}, {"time", 1733500300},
-                                 {"persona", "me"}});
-    connect(fixture);
-    EventLog log;
-    log.debug = true;
-    ASSERT_TRUE(log_open(log, dir_ / "logs"));
-    SteamLists lists;
-
-    const std::int64_t before = unix_now();
-    testing::internal::CaptureStdout();
-    coplay_tick(connection_, log, lists);   // new list: snapshot; B is asked for
-    coplay_tick(connection_, log, lists);   // B's name arrived: snapshot again
-    coplay_tick(connection_, log, lists);   // nothing changed: the small record
-    const std::string console = testing::internal::GetCapturedStdout();
-    const std::int64_t after = unix_now();
-    EXPECT_NE(lists.last_coplay_tick, 0u);
-    EXPECT_EQ(lists.coplay.size(), 6u);
-    EXPECT_EQ(lists.announced.size(), 5u);   // A, B, C, E and self; not D's other game
-
-    auto records = log_records(log);
-    std::vector<std::string> names;
-    for (const auto& r : records) names.push_back(r.at("event").get<std::string>());
-    EXPECT_EQ(names, (std::vector<std::string>{"coplay_new", "coplay_new", "coplay_new", "coplay_new",
-                                               "coplay_new", "coplay_snapshot", "coplay_snapshot",
-                                               "coplay_tick"}));
-
-    json announced_b = records[1];
-    take_now(announced_b, before, after);
-    EXPECT_EQ(announced_b, json::parse(R"({"event":"coplay_new","steamid":"76561198000000102",
-        "persona":"","persona_known":false,"coplay_time":1733500100,"is_friend":false})"));
-
-    json first = records[5];
-    std::int64_t now = 0;
-    for (auto& entry : first.at("entries")) now = take_now(entry, before, after);
-    EXPECT_EQ(first, json::parse(R"({"event":"coplay_snapshot","total":6,"cs2":5,
-        "friends_in_list":1,"self_in_list":true,"names_pending":3,"entries":[
-        {"steamid":"76561198000000101","appid":730,"coplay_time":1733500000,"persona":"s1mple fan","persona_known":true,"relationship":0,"is_friend":false},
-        {"steamid":"76561198000000102","appid":730,"coplay_time":1733500100,"persona":"","persona_known":false,"relationship":0,"is_friend":false},
-        {"steamid":"76561198000000103","appid":730,"coplay_time":1733500200,"persona":"","persona_known":false,"relationship":0,"is_friend":false},
-        {"steamid":"76561198000000104","appid":570,"coplay_time":1733400000,"persona":"","persona_known":false,"relationship":0,"is_friend":false},
-        {"steamid":"76561198000000105","appid":730,"coplay_time":-5,"persona":"Ünïcode ✦","persona_known":true,"relationship":3,"is_friend":true},
-        {"steamid":"76561198000000001","appid":730,"coplay_time":1733500300,"persona":"me","persona_known":true,"relationship":0,"is_friend":false}]})"));
-    EXPECT_EQ(records[6].at("names_pending"), 2);
-    EXPECT_EQ(records[6].at("entries").at(1).at("persona"), "late name");
-    EXPECT_EQ(records[7], json::parse(R"({"event":"coplay_tick","total":6,"cs2":5,"names_pending":2})"));
-    EXPECT_NE(console.find("coplay: 6 entries, 5 for cs2, 1 of them friends, 3 names pending\n"),
-              std::string::npos) << console;
-    EXPECT_NE(console.find("coplay: 6 entries, 5 for cs2, 1 of them friends, 2 names pending\n"),
-              std::string::npos) << console;
-    (void)now;
-}
-
-TEST_F(CoplayFriendsTest, EmptyCoplayListFirstTickIsTheSmallRecord) {
-    connect(json::object());
-    EventLog log;
-    log.debug = true;
-    ASSERT_TRUE(log_open(log, dir_ / "logs"));
-    SteamLists lists;
-    coplay_tick(connection_, log, lists);
-    const auto records = log_records(log);
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0], json::parse(R"({"event":"coplay_tick","total":0,"cs2":0,"names_pending":0})"));
-}
-
-TEST_F(CoplayFriendsTest, WithoutDebugNothingIsLoggedButUsersAreStillAnnounced) {
+TEST_F(CoplayFriendsTest, CoplayTicksLogASnapshotOnChangeAndAnnounceCs2UsersOnce) {
     connect(coplay_fixture());
-    EventLog log;
-    ASSERT_TRUE(log_open(log, dir_ / "logs"));
-    SteamLists lists;
-    coplay_tick(connection_, log, lists);
-    friend_tick(connection_, log, lists);
-    EXPECT_TRUE(log_records(log).empty());
-    EXPECT_EQ(lists.announced.size(), 4u);
-    // The names were still asked for.
-    EXPECT_EQ(count_calls("RequestUserInformation"), 3);
-
-    // Announced users stay announced once --debug is switched on.
-    log.debug = true;
-    log_coplay_new(log, lists.coplay, lists.announced);
-    EXPECT_TRUE(records_named(log, "coplay_new").empty());
+    const std::int64_t before = unix_now();
+    coplay_tick(connection, log, lists);   // new list: snapshot; names are asked for
+    coplay_tick(connection, log, lists);   // a name arrived: snapshot again
+    coplay_tick(connection, log, lists);   // nothing changed: the small record
+    EXPECT_NE(lists.last_coplay_tick, 0u);
+    EXPECT_EQ(lists.announced.size(), 4u);   // not the other game's player
+    Lines names;
+    std::vector<json> records = log_records(log);
+    for (const json& r : records) names.push_back(r["event"]);
+    EXPECT_EQ(names, (Lines{"coplay_new", "coplay_new", "coplay_new", "coplay_new", "coplay_snapshot",
+                            "coplay_snapshot", "coplay_tick"}));
+    json& snapshot = records[4];
+    const std::int64_t now = snapshot["entries"][4]["age_seconds"].get<std::int64_t>() - 5;   // one `now` per record
+    EXPECT_GE(now, before);
+    EXPECT_LE(now, unix_now());
+    snapshot["entries"] = snapshot["entries"][4];
+    snapshot["entries"].erase("age_seconds");
+    EXPECT_EQ(snapshot, json::parse(R"({"event":"coplay_snapshot","total":5,"cs2":4,"friends_in_list":1,
+        "self_in_list":false,"names_pending":3,"entries":{"steamid":"76561198000000105","appid":730,
+        "coplay_time":-5,"persona":"Ünïcode ✦","persona_known":true,"relationship":3,"is_friend":true}})"));
+    EXPECT_EQ(records[6], json::parse(R"({"event":"coplay_tick","total":5,"cs2":4,"names_pending":2})"));
 }
 
 TEST_F(CoplayFriendsTest, FriendTickWritesTheSnapshot) {
     connect(friends_fixture());
-    EventLog log;
-    log.debug = true;
-    ASSERT_TRUE(log_open(log, dir_ / "logs"));
-    SteamLists lists;
-    testing::internal::CaptureStdout();
-    friend_tick(connection_, log, lists);
-    const std::string console = testing::internal::GetCapturedStdout();
+    friend_tick(connection, log, lists);
     EXPECT_NE(lists.last_friend_tick, 0u);
-    EXPECT_EQ(lists.friends.size(), 6u);
-    EXPECT_NE(console.find("] friends: 6 total, 1 in cs2 now, 2 with a name history\n"),
-              std::string::npos) << console;
-
-    const auto records = log_records(log);
-    ASSERT_EQ(records.size(), 1u);
-    json snapshot = records[0];
-    ASSERT_EQ(snapshot.at("friends").size(), 6u);
-    EXPECT_EQ(snapshot.at("friends").at(3).at("name_history").size(), 16u);
-    snapshot["friends"].erase(3);   // the 16-name friend, checked above
-    EXPECT_EQ(snapshot, json::parse(R"({"event":"friends_snapshot","total":6,"in_cs2":1,"aliased":1,
-        "with_name_history":2,"friends":[
-        {"steamid":"76561198000000201","persona":"Ålice","nickname":"ally","nickname_differs":true,
-         "name_history":["Ålice","old alice","older alice"],"game_appid":730,"lobby":"109775241000000001","in_cs2":true},
-        {"steamid":"76561198000000202","persona":"","nickname":"","nickname_differs":false,
-         "name_history":["only one"],"game_appid":0,"lobby":"0","in_cs2":false},
-        {"steamid":"76561198000000203","persona":"","nickname":"","nickname_differs":false,
-         "name_history":[],"game_appid":1234,"lobby":"0","in_cs2":false},
-        {"steamid":"76561198000000205","persona":"carol","nickname":"","nickname_differs":false,
-         "name_history":["carol"],"game_appid":0,"lobby":"0","in_cs2":false},
-        {"steamid":"76561198000000206","persona":"","nickname":"","nickname_differs":false,
-         "name_history":["dave"],"game_appid":570,"lobby":"109775241000000009","in_cs2":false}]})"));
+    json snapshot = log_records(log).at(0);
+    snapshot["friends"] = snapshot["friends"][0];
+    EXPECT_EQ(snapshot, json::parse(R"({"event":"friends_snapshot","total":4,"in_cs2":1,"aliased":2,
+        "with_name_history":2,"friends":{"steamid":"76561198000000201","persona":"Ålice","nickname":"ally",
+        "nickname_differs":true,"name_history":["Ålice","old alice"],"game_appid":730,
+        "lobby":"109775241000000001","in_cs2":true}})"));
 }
 
 TEST(SteamTicks, DueAfterTheirPeriodsAcrossTheWrap) {
-    SteamLists lists;
-    EXPECT_TRUE(coplay_tick_due(lists, 123));   // never ran
-    EXPECT_TRUE(friend_tick_due(lists, 123));
-    lists.last_coplay_tick = 10000;
-    lists.last_friend_tick = 10000;
-    EXPECT_FALSE(coplay_tick_due(lists, 14999));
-    EXPECT_TRUE(coplay_tick_due(lists, 15000));
-    EXPECT_FALSE(friend_tick_due(lists, 39999));
-    EXPECT_TRUE(friend_tick_due(lists, 40000));
-    lists.last_coplay_tick = 0xFFFFF000u;       // 4096 ms before the wrap
-    EXPECT_FALSE(coplay_tick_due(lists, 903));
-    EXPECT_TRUE(coplay_tick_due(lists, 904));
+    const struct { const char* name; std::uint32_t last, now; bool coplay, friends; } rows[] = {
+        {"never ran", 0, 123, true, true},
+        {"1 ms before the co-play period", 10000, 14999, false, false},
+        {"the co-play period", 10000, 15000, true, false},
+        {"the friend period", 10000, 40000, true, true},
+        {"5 s across the wrap, 1 ms early", 0xFFFFF000u, 903, false, false},
+        {"5 s across the wrap", 0xFFFFF000u, 904, true, false},
+    };
+    for (const auto& row : rows) {
+        SteamLists lists;
+        lists.last_coplay_tick = lists.last_friend_tick = row.last;
+        EXPECT_EQ(coplay_tick_due(lists, row.now), row.coplay) << row.name;
+        EXPECT_EQ(friend_tick_due(lists, row.now), row.friends) << row.name;
+    }
 }
 
 }  // namespace

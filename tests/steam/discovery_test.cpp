@@ -1,100 +1,55 @@
+// Candidate libraries from libraryfolders.vdf, in every layout Steam wrote.
 #include "steam/discovery.h"
+
+#include <optional>
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <string>
-#include <vector>
-
 #include "core/text.h"
 #include "tests/support/test_support.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
 // A libraryfolders.vdf entry as Steam writes it; backslashes escaped.
 std::string entry(const std::string& index, const std::string& path, const std::string& app) {
     std::string escaped;
-    for (char c : path) {
-        if (c == '\\') escaped += '\\';
-        escaped += c;
-    }
-    return "\t\"" + index + "\"\n\t{\n\t\t\"path\"\t\t\"" + escaped +
-           "\"\n\t\t\"label\"\t\t\"\"\n\t\t\"apps\"\n\t\t{\n\t\t\t\"" + app +
-           "\"\t\t\"1000\"\n\t\t}\n\t}\n";
+    for (char c : path) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    return "\t\"" + index + "\"\n\t{\n\t\t\"path\"\t\t\"" + escaped + "\"\n\t\t\"label\"\t\t\"\"\n\t\t\"apps\"\n\t\t{\n\t\t\t\"" +
+           app + "\"\t\t\"1000\"\n\t\t}\n\t}\n";
 }
 
-void write_vdf(const fs::path& steam, const std::string& body) {
-    write_test_file(steam / "steamapps" / "libraryfolders.vdf", body);
+TEST(LibraryFolders, ThoseWithTheAppFirstThenTheOthersThenSteam) {
+    // vdf none: no file; folders: those before the Steam folder
+    const struct { const char* name; std::optional<std::string> vdf; std::vector<std::string> folders; } rows[] = {
+        {"no file", std::nullopt, {}},
+        {"unterminated", "\"libraryfolders\" { \"0\" { \"path\" \"/x", {}},
+        {"no block", "\"path\" \"/x\"", {}},
+        {"empty", "", {}},
+        {"with the app first; no path skipped; the app id as decimal text",
+         ("\"libraryfolders\"\n{\n" + entry("0", "/a", "228980") + "\t\"1\" { \"apps\" { \"730\" \"1\" } }\n" +
+          entry("2", "/b", "730") + entry("3", "/c", "7300") + entry("4", "/d", "730") + "}\n"),
+         {"/b", "/d", "/a", "/c"}},
+        {"old capitalised key: the first block only",
+         ("\"LibraryFolders\"\n{\n" + entry("0", "/old", "730") + "}\n\"other\" { " + entry("0", "/no", "730") + " }\n"),
+         {"/old"}},
+        {"UTF-8 paths, escapes resolved",
+         ("\"libraryfolders\"\n{\n" + entry("0", "D:\\Игры\\SteamLibrary", "730") + entry("1", "E:\\游戏库", "730") + "}\n"),
+         {"D:\\Игры\\SteamLibrary", "E:\\游戏库"}},
+        {"before 2021: numbered pairs beside counters",
+         "\"LibraryFolders\"\n{\n\t\"TimeNextStatsReport\"\t\t\"1612345678\"\n\t\"ContentStatsID\"\t\t\"-4601234567890123456\"\n"
+         "\t\"1\"\t\t\"D:\\\\SteamLibrary\"\n\t\"2\"\t\t\"E:\\\\Games\"\n}\n",
+         {"D:\\SteamLibrary", "E:\\Games"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::filesystem::path steam = make_temp_dir("discovery");
+        if (row.vdf) write_test_file(steam / "steamapps" / "libraryfolders.vdf", *row.vdf);
+        std::vector<std::string> got;
+        for (const auto& folder : library_folders(steam, 730)) got.push_back(path_to_utf8(folder));
+        std::vector<std::string> expected = row.folders;
+        expected.push_back(path_to_utf8(steam));
+        EXPECT_EQ(got, expected);
+    }
 }
 
 }  // namespace
-
-TEST(LibraryFolders, ListingLibrariesComeFirstThenTheOthersThenSteam) {
-    const fs::path steam = make_temp_dir("discovery-order");
-    write_vdf(steam, "\"libraryfolders\"\n{\n" + entry("0", "/a", "228980") +
-                         "\t\"1\" { \"label\" \"no path\" \"apps\" { \"730\" \"1\" } }\n" +
-                         entry("2", "/b", "730") + entry("3", "/c", "440") +
-                         entry("4", "/d", "730") + "}\n");
-    const std::vector<fs::path> expected = {path_from_utf8("/b"), path_from_utf8("/d"),
-                                            path_from_utf8("/a"), path_from_utf8("/c"), steam};
-    EXPECT_EQ(library_folders(steam, 730), expected);
-
-    // The app id is compared as decimal text.
-    EXPECT_EQ(library_folders(steam, 440).front(), path_from_utf8("/c"));
-}
-
-TEST(LibraryFolders, SteamFolderAloneWhenTheFileIsMissingOrBroken) {
-    const fs::path steam = make_temp_dir("discovery-broken");
-    EXPECT_EQ(library_folders(steam, 730), std::vector<fs::path>{steam});
-
-    write_vdf(steam, "\"libraryfolders\" { \"0\" { \"path\" \"/x");   // unterminated
-    EXPECT_EQ(library_folders(steam, 730), std::vector<fs::path>{steam});
-
-    write_vdf(steam, "\"path\" \"/x\"");                                 // no block at all
-    EXPECT_EQ(library_folders(steam, 730), std::vector<fs::path>{steam});
-
-    write_vdf(steam, "");
-    EXPECT_EQ(library_folders(steam, 730), std::vector<fs::path>{steam});
-}
-
-TEST(LibraryFolders, OldCapitalisedTopKeyUsesTheFirstBlock) {
-    const fs::path steam = make_temp_dir("discovery-case");
-    write_vdf(steam, "\"LibraryFolders\"\n{\n" + entry("0", "/old", "730") + "}\n\"other\" { " +
-                         entry("0", "/ignored", "730") + " }\n");
-    const std::vector<fs::path> expected = {path_from_utf8("/old"), steam};
-    EXPECT_EQ(library_folders(steam, 730), expected);
-}
-
-TEST(LibraryFolders, PathsAreUtf8WithEscapesResolved) {
-    const fs::path steam = make_temp_dir("discovery-utf8");
-    // Cyrillic, Chinese and a doubled backslash as Steam escapes it on Windows.
-    const std::string cyrillic = "D:\\Игры\\SteamLibrary";
-    const std::string chinese = "E:\\游戏库";
-    write_vdf(steam, "\"libraryfolders\"\n{\n" + entry("0", cyrillic, "730") +
-                         entry("1", chinese, "730") + "}\n");
-    auto folders = library_folders(steam, 730);
-    ASSERT_EQ(folders.size(), 3u);
-    EXPECT_EQ(path_to_utf8(folders[0]), cyrillic);
-    EXPECT_EQ(path_to_utf8(folders[1]), chinese);
-#ifdef _WIN32
-    EXPECT_EQ(folders[0].native(), L"D:\\\x0418\x0433\x0440\x044b\\SteamLibrary");
-    EXPECT_EQ(folders[0].filename().native(), L"SteamLibrary");
-#endif
-}
-
-// Steam before 2021: a flat block, libraries as numbered pairs beside counters.
-TEST(LibraryFolders, OldFlatFileListsLibrariesAsNumberedPairs) {
-    const fs::path steam = make_temp_dir("discovery-flat");
-    write_vdf(steam,
-              "\"LibraryFolders\"\n{\n"
-              "\t\"TimeNextStatsReport\"\t\t\"1612345678\"\n"
-              "\t\"ContentStatsID\"\t\t\"-4601234567890123456\"\n"
-              "\t\"1\"\t\t\"D:\\\\SteamLibrary\"\n"
-              "\t\"2\"\t\t\"E:\\\\Games\"\n"
-              "}\n");
-    const std::vector<fs::path> expected = {path_from_utf8("D:\\SteamLibrary"),
-                                            path_from_utf8("E:\\Games"), steam};
-    EXPECT_EQ(library_folders(steam, 730), expected);
-}
