@@ -247,116 +247,61 @@ TEST(RosterFromStatus, AnUnresolvedRowIsFilledOnlyFromAGsiPlayerOfTheSameName) {
     }
 }
 
-TEST(RosterFromStatus, AMatchOutsideThisMatchWaitsWhileAPlayerOfThisMatchIsUnaccounted) {
-    // Row 5 "Alex" resolved to kBase+50; kBase+5 was met in this match and is
-    // resolved by no row (its name not yet known to Steam, or changed).
+// One match seen by one agent, through its own pool: status names, the co-play
+// list and friends go through the real matcher into the roster. The stranger
+// "Alex" (kBase+5) is in the match; the agent may also know another Alex.
+TEST(RosterFromStatus, ANameIsNeverBoundToANamesakeWhileThisMatchsPlayerIsUnnamed) {
+    const FriendEntry idle_alex = {kBase + 70, "Alex", "", {"Alex"}, 0, 0, false};
+    const FriendEntry alex_elsewhere = {kBase + 71, "Alex", "", {"Alex"}, 730, 0, true};
+    const FriendEntry once_alex = {kBase + 72, "Sasha", "", {"Sasha", "Alex"}, 0, 0, false};
+    const FriendEntry alex_here = {kBase + 5, "Alex", "", {"Alex"}, 730, 0, true};
+    const FriendEntry sasha_here = {kBase + 5, "Sasha", "", {"Sasha", "Alex"}, 0, 0, false};
+    const FriendEntry bo_in_cs2 = {kBase + 9, "Bo", "", {"Bo"}, 730, 0, true};   // no co-play entry
+    const CoplayEntry old_alex = coplay(kBase + 60, "Alex", kWeeksAgo);
+    const std::string weak = "roster has 9 of 10 players; unresolved: 'Alex' (matched only outside this "
+                             "match while a player of this match is unaccounted for); ";
+    const std::string waiting = weak + "waiting for Steam to name 1 player met in this match";
     struct Case {
         const char* guards;
-        std::string source;
-        bool via_history;
-        std::int64_t met;            // co-play time of kBase+50, when it has a co-play entry
-        bool unaccounted;
-        bool accepted;
-    };
-    const Case cases[] = {
-        {"an old co-play entry", "coplay", false, kWeeksAgo, true, false},
-        {"an old co-play entry, nobody of this match unaccounted", "coplay", false, kWeeksAgo, false, true},
-        {"a co-play entry of this match", "coplay", false, kStart - 300, true, true},
-        {"a friend Steam does not place in CS2", "friend", false, 0, true, false},
-        {"a friend in CS2, but not met in this match", "friend-in-cs2", false, 0, true, false},
-        {"a friend met in this match", "friend-in-cs2", false, kStart + 10, true, true},
-        {"a former name", "friend-in-cs2", true, 0, true, false},
-        {"a former name of a player met in this match", "friend", true, kStart + 10, true, true},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.guards);
-        RosterInputs in;
-        in.start_time = kStart;
-        in.now = kStart + 40;
-        in.self_steamid = kBase + 10;
-        std::vector<StatusMatch> rows = ten_exact_rows();
-        rows[5] = row("Alex", kBase + 50, c.source);
-        rows[5].via_history = c.via_history;
-        set_status(in, rows, 10);
-        in.coplay = {coplay(kBase + 10, "me", kStart)};
-        for (int i = 1; i <= 9; ++i) {
-            if (i != 5) in.coplay.push_back(coplay(kBase + i, numbered("player", 10 - i), kStart + 20));
-        }
-        if (c.met != 0) in.coplay.push_back(coplay(kBase + 50, "Alex", c.met));
-        if (c.unaccounted) in.coplay.push_back(coplay(kBase + 5, "", kStart + 30));   // the real Alex
-        in.coplay.push_back(coplay(kBase + 60, "", kWeeksAgo));   // an old stranger never counts
-
-        const Roster roster = assemble_roster(in);
-        EXPECT_EQ(find(roster, kBase + 50) != nullptr, c.accepted);
-        EXPECT_EQ(roster.complete && roster.validated, c.accepted);
-        if (!c.accepted) {
-            EXPECT_EQ(roster.blocked_by,
-                      "roster has 9 of 10 players; unresolved: 'Alex' (matched only outside this match "
-                      "while a player of this match is unaccounted for); waiting for Steam to name 1 "
-                      "player met in this match");
-        }
-    }
-}
-
-// One match seen by one agent, through its own pool: status names, GSI, the
-// co-play list and friends go through the real matcher into the roster. The
-// stranger "Alex" (kBase+5) is in the match; the agent also knows another Alex.
-TEST(RosterFromStatus, AStrangerWhoseNameSteamHasNotToldIsNeverBoundToANamesake) {
-    struct Case {
-        const char* guards;
-        bool stranger_named;                  // Steam has told this agent the stranger's name
-        std::vector<CoplayEntry> other_coplay;
+        bool named;   // Steam has told this agent the stranger's name
+        std::vector<CoplayEntry> coplay;
         std::vector<FriendEntry> friends;
-        std::int64_t now;
-        std::string blocked_by;               // empty: final, with the stranger in it
+        std::int64_t waited;
+        std::string blocked_by;   // empty: final, with the stranger in it
     };
-    const std::string waiting = "roster has 9 of 10 players; unresolved: 'Alex' (matched only outside "
-                                "this match while a player of this match is unaccounted for); ";
-    const FriendEntry idle_friend = {kBase + 70, "Alex", "", {"Alex"}, 0, 0, false};
-    const FriendEntry renamed_friend = {kBase + 71, "Sasha", "", {"Sasha", "Alex"}, 0, 0, false};
-    const FriendEntry friend_in_cs2 = {kBase + 72, "Bo", "", {"Bo"}, 730, 0, true};
     const Case cases[] = {
-        {"an Alex from a match weeks ago", false, {coplay(kBase + 60, "Alex", kWeeksAgo)}, {}, kStart + 30,
-         waiting + "waiting for Steam to name 1 player met in this match"},
-        {"a friend named Alex who is not in a game", false, {}, {idle_friend}, kStart + 30,
-         waiting + "waiting for Steam to name 1 player met in this match"},
-        {"a friend once named Alex", false, {}, {renamed_friend}, kStart + 30,
-         waiting + "waiting for Steam to name 1 player met in this match"},
-        {"the wait for the name is bounded and says so", false, {coplay(kBase + 60, "Alex", kWeeksAgo)}, {},
-         kStart + 30 + kNameWait + 1,
-         waiting + "Steam has not named 1 player met in this match for over 60 s"},
-        {"the name arrives a pass later: this match's Alex outranks the old one", true,
-         {coplay(kBase + 60, "Alex", kWeeksAgo)}, {}, kStart + 35, ""},
-        {"the name arrives; a friend once named Alex comes after current names", true, {}, {renamed_friend},
-         kStart + 35, ""},
-        {"the name arrives beside an idle friend Alex: honestly ambiguous", true, {}, {idle_friend}, kStart + 35,
+        {"an Alex from a match weeks ago", false, {old_alex}, {}, 5, waiting},
+        {"a friend named Alex who is not in a game", false, {}, {idle_alex}, 5, waiting},
+        {"a friend named Alex in CS2 elsewhere", false, {}, {alex_elsewhere}, 5, waiting},
+        {"a friend once named Alex", false, {}, {once_alex}, 5, waiting},
+        {"the wait is bounded and says so", false, {old_alex}, {}, kNameWait + 1,
+         weak + "Steam has not named 1 player met in this match for over 60 s"},
+        {"the name arrives: this match's Alex outranks the old one", true, {old_alex}, {}, 10, ""},
+        {"the name arrives: current names before a former one", true, {}, {once_alex}, 10, ""},
+        {"the name arrives beside an idle friend Alex: honestly ambiguous", true, {}, {idle_alex}, 10,
          "roster has 9 of 10 players; unresolved: 'Alex' (several candidates share this name)"},
-        {"a stranger known only through this match's co-play entry", true, {}, {}, kStart + 35, ""},
-        {"a friend in CS2 with a unique exact name", true, {}, {friend_in_cs2}, kStart + 35, ""},
+        {"a stranger known only through this match's co-play entry", true, {}, {}, 10, ""},
+        {"a friend in CS2 with a unique exact name", true, {}, {bo_in_cs2}, 10, ""},
+        {"a friend met in this match, named by the friend list", false, {}, {alex_here}, 5, ""},
+        {"a former name of a friend met in this match", false, {}, {sasha_here}, 5, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.guards);
         RosterInputs in;
         in.start_time = kStart;
-        in.now = c.now;
-        in.connect_time_reliable = true;
+        in.now = kStart + 20 + c.waited;
         in.self_steamid = kBase + 1;
         in.self_name = "Me";
         std::vector<std::string> names = {"Me"};
         for (int i = 2; i <= 10; ++i) {
-            std::string name = i == 5 ? "Alex" : i == 9 ? "Bo" : numbered("player", i);
-            names.push_back(name);
-            if (i == 9 && c.friends.size() == 1 && c.friends[0].in_cs2) continue;   // Bo is the friend
-            const bool known = i != 5 || c.stranger_named;
-            in.coplay.push_back(coplay(kBase + i, known ? name : "", kStart + 20));
+            names.push_back(i == 5 ? "Alex" : i == 9 ? "Bo" : numbered("player", i));
+            const bool bo_is_friend = i == 9 && !c.friends.empty() && c.friends[0].steamid == kBase + 9;
+            if (!bo_is_friend) in.coplay.push_back(coplay(kBase + i, i != 5 || c.named ? names.back() : "", kStart + 20));
         }
-        in.coplay.insert(in.coplay.end(), c.other_coplay.begin(), c.other_coplay.end());
-        std::vector<FriendEntry> friends = c.friends;
-        if (!friends.empty() && friends[0].in_cs2) friends[0].steamid = kBase + 9;
+        in.coplay.insert(in.coplay.end(), c.coplay.begin(), c.coplay.end());
         in.status = block_of(names, 10);
         in.report = match_status_names(
-            *in.status, build_identity_candidates(in.gsi_players, in.coplay, friends, in.self_steamid,
-                                                  in.self_name, in.start_time));
+            *in.status, build_identity_candidates({}, in.coplay, c.friends, in.self_steamid, in.self_name, kStart));
 
         const Roster roster = assemble_roster(in);
         EXPECT_EQ(roster.blocked_by, c.blocked_by);
