@@ -1,7 +1,7 @@
-"""The observing loop end to end: the real agent follows a console.log that
-this test writes to, answers GSI, warns about a silent console.log and stops
-on Ctrl+C whatever its clients do."""
+"""The observing loop end to end: console.log lines reach it once and whole, GSI
+only with its token; Ctrl+C stops it whatever its clients do; silence is warned of."""
 
+import json
 import socket
 import time
 import unittest
@@ -11,6 +11,10 @@ from harness import Agent
 
 T = "12/06 21:14:03 "
 BLOCK = [T + line for line in harness.fake_cs2.status_lines(harness.PLAYERS[:2], "8512345")]
+
+
+def payload(name):
+    return json.loads((harness.SOURCE_DIR / "tests" / "gsi" / "data" / (name + ".json")).read_text(encoding="utf-8"))
 
 
 class MainLoopTest(unittest.TestCase):
@@ -41,6 +45,27 @@ class MainLoopTest(unittest.TestCase):
         self.assertEqual(len(agent.events("log_rotated")), 1)
         self.assertEqual([len(s["players"]) for s in agent.events("status_snapshot")], [2])
 
+    def test_gsi_from_the_menu_into_a_match_and_back(self):
+        agent = Agent(self).start()
+        for name in ("menu", "warmup_mirage", "observer_switch"):
+            agent.gsi(payload(name))
+        agent.gsi(payload("intermission_round0"), token="Fh3kQ9vT2mXc8LpA")   # another agent's token
+        agent.gsi("{not json")
+        agent.gsi(payload("menu"))
+        agent.wait("match_ended")
+        # Neither an idle client nor one half way through a POST holds the stop.
+        idle = socket.create_connection(("127.0.0.1", agent.port), timeout=10)
+        half = socket.create_connection(("127.0.0.1", agent.port), timeout=10)
+        half.sendall(b"POST / HTTP/1.1\r\nContent-Length: 4000\r\n\r\n{\"map\":")
+        self.addCleanup(idle.close)
+        self.addCleanup(half.close)
+        self.assertIn("gsi player: 76561198211873064 'Шаман ☾' team=CT", agent.stop(within=1.5).out)
+        seen = [(r["event"], r.get("map") or r.get("where")) for r in agent.records()
+                if r["event"] in ("match_started", "match_ended") or r.get("where", "").startswith("gsi")]
+        self.assertEqual(seen, [("match_started", "de_mirage"), ("error", "gsi_auth"),
+                                ("error", "gsi_payload"), ("match_ended", "de_mirage")])
+        self.assertEqual([(e["gsi_requests"], e["gsi_malformed"]) for e in agent.events("stopped")], [(6, 2)])
+
     def test_gsi_silence_warning_comes_once_while_on_a_map(self):
         agent = Agent(self).start()
         agent.gsi({"map": {"name": "de_mirage", "mode": "competitive", "phase": "warmup", "round": 0}})
@@ -49,16 +74,6 @@ class MainLoopTest(unittest.TestCase):
         self.assertGreater(time.monotonic() - began, 55)
         time.sleep(1.0)
         self.assertEqual(agent.stop().out.count("WARNING: GSI says you are on de_mirage"), 1)
-
-    def test_clients_that_hang_do_not_hold_the_stop(self):
-        agent = Agent(self).start()
-        idle = socket.create_connection(("127.0.0.1", agent.port), timeout=10)
-        half = socket.create_connection(("127.0.0.1", agent.port), timeout=10)
-        half.sendall(b"POST / HTTP/1.1\r\nContent-Length: 4000\r\n\r\n{\"map\":")
-        self.addCleanup(idle.close)
-        self.addCleanup(half.close)
-        agent.stop(within=1.5)   # one pass, then a stop that waits for no client
-        self.assertEqual(agent.events("stopped")[0]["gsi_malformed"], 2)
 
 
 if __name__ == "__main__":

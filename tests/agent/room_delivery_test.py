@@ -1,21 +1,19 @@
-"""The road of a match end to end: the real agent, a fake CS2 (console.log
-lines and GSI POSTs with the token of the agent's cfg), the fake Steam client
-and the loopback room server, up to the room link handed to the player and
-the files it is kept in (room.json, rooms.json, the room cfg)."""
+"""A match end to end (fake CS2, fake Steam client, loopback room server) up to
+the room link handed to the player and kept in room.json, rooms.json and the room cfg."""
 
-import hashlib
 import time
 import unittest
 
 import harness
 from harness import IS_WIN, PLAYERS, Agent
+from room_server import derive_room_key
 
 # The next match on the same server: the player and nine others, known to Steam too.
 NEXT = [PLAYERS[0]] + [(76561198000000101 + i, "next %d" % i) for i in range(9)]
 
 
 def room_key(players):
-    return hashlib.sha256(",".join(sorted(str(s) for s, _ in players)).encode()).hexdigest()[:32]
+    return derive_room_key(str(steamid) for steamid, _ in players)
 
 
 class RoomDeliveryTest(unittest.TestCase):

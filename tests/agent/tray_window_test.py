@@ -1,7 +1,5 @@
-"""The tray needs a display: under Wine the tray unit tests
-(tests/agent/tray_test.cpp) run again on a virtual X server, where every one
-must run and pass, and the agent starts with its icon; natively there is no
-tray, which the agent says before carrying on with the console."""
+"""The tray on a virtual X server under Wine: its unit tests all run and pass, the
+agent adds its icon; natively the agent says there is no tray and carries on."""
 
 import shutil
 import subprocess

@@ -1,6 +1,5 @@
-"""The room POST end to end against the loopback room server, through WinHTTP
-under Wine or libcurl natively (driven by tools/room_probe): what comes back
-of each kind of answer, and what the room post makes of it."""
+"""The room POST through WinHTTP (Wine) or libcurl against the loopback room server,
+driven by tools/room_probe: each kind of answer, and what the room post makes of it."""
 
 import json
 import unittest

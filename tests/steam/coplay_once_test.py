@@ -1,7 +1,5 @@
-"""--coplay-once end to end: the agent loads the fake Steam client through the
-real registry value (or where the Linux client keeps it), dumps co-play and
-friends, waits a bounded time for the names it asked for, and releases and
-unloads the client before it exits."""
+"""--coplay-once end to end: the fake Steam client loaded where the agent finds it,
+a bounded wait for the names asked for, released and unloaded before the exit."""
 
 import unittest
 

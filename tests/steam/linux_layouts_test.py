@@ -1,7 +1,5 @@
-"""The Linux agent on each real install kind: nothing in registry.vdf but what
-the client writes, Steam found through its links and folders, "is Steam
-running" from steam.pid (or HKLM SteamPID), the client library from
-~/.steam/sdk64 or the Steam folder's linux64 -- the fake client installed there."""
+"""The Linux agent on each real install kind: Steam found through its links and
+folders, steam.pid (or SteamPID) saying whether it runs, the fake client where it keeps it."""
 
 import shutil
 import subprocess
@@ -56,20 +54,17 @@ class LinuxLayoutTest(unittest.TestCase):
 
     def test_flatpak_steam_pid_counted_inside_its_sandbox(self):
         # The Flatpak runs Steam in a pid namespace of its own: steam.pid says 1.
-        link = Path(shutil.copy(shutil.which("sleep"), harness.BUILD_DIR / "test-tmp" / "steam"))
-        self.addCleanup(link.unlink)
-        sandbox = subprocess.Popen(["unshare", "--pid", "--fork", "--kill-child", str(link), "600"],
-                                   stderr=subprocess.DEVNULL)
+        agent = self.agent("flatpak", None)
+        (agent.home / STEAM_PID["flatpak"]).write_text("1\n")
+        steam = shutil.copy(shutil.which("sleep"), agent.root / "steam")
+        sandbox = subprocess.Popen(["unshare", "--pid", "--fork", "--kill-child", steam, "600"], stderr=subprocess.DEVNULL)
         self.addCleanup(sandbox.wait)
         self.addCleanup(sandbox.kill)
         time.sleep(0.5)
         if sandbox.poll() is not None:
             self.skipTest("no pid namespaces here (unshare needs privileges)")
-        agent = self.agent("flatpak", None)
-        (agent.home / STEAM_PID["flatpak"]).write_text("1\n")
-        result = agent.run("--coplay-once")
         self.assertIn("  [ ok ] steam client: running as pid 1 (%s)\n" % (agent.home / STEAM_PID["flatpak"]),
-                      result.out)
+                      agent.run("--coplay-once").out)
 
 
 if __name__ == "__main__":

@@ -1,6 +1,5 @@
-"""Runs the built agent (VANTOR_AGENT, set by ctest) natively or under Wine,
-each in a world of its own (`AgentEnv`: a folder, a home or a Wine prefix) so
-registry, data folder and event log never leak; an `Agent` is one player:
+"""Runs the built agent natively or under Wine, each in a world of its own
+(`AgentEnv`: a folder, a home or a Wine prefix); an `Agent` is one player:
 
     agent = harness.Agent(self, api=room_server).start()
     agent.cs2.gsi_map("de_mirage"); agent.wait("match_started")
@@ -42,28 +41,14 @@ def free_port():
         return s.getsockname()[1]
 
 
-def _deadline(what, timeout, check, why=lambda: ""):
-    end = time.monotonic() + timeout
-    while time.monotonic() < end:
-        found = check()
-        if found:
-            return found
-        time.sleep(0.05)
-    raise AssertionError(f"no {what} within {timeout} s\n{why()}")
-
-
 class RoomServer:
     """tools/room_server.py on a free loopback port, playing `steps` first."""
 
     def __init__(self, folder=None, steps=(), lifetime=600):
-        self.own = None if folder else tempfile.mkdtemp(prefix="rooms-")
-        port_file = Path(folder or self.own) / "room_server.port"
-        self.popen = subprocess.Popen(
-            [sys.executable, str(SOURCE_DIR / "tools" / "room_server.py"), "--port-file", str(port_file),
-             "--lifetime", str(lifetime)] + [a for step in steps for a in ("--step", step)],
-            stdout=subprocess.DEVNULL)
-        _deadline("room server", 20, lambda: port_file.exists() or self.popen.poll() is not None)
-        self.port = int(port_file.read_text())
+        self.popen = subprocess.Popen([sys.executable, str(SOURCE_DIR / "tools" / "room_server.py"), "--lifetime",
+                                       str(lifetime)] + [a for step in steps for a in ("--step", step)],
+                                      stdout=subprocess.PIPE)
+        self.port = int(self.popen.stdout.readline().rsplit(b":", 1)[1])   # "... listening on 127.0.0.1:PORT"
         self.base = "http://127.0.0.1:%d" % self.port
 
     def get(self, path):
@@ -77,8 +62,7 @@ class RoomServer:
         if self.popen.poll() is None:
             self.popen.terminate()
         self.popen.wait(10)
-        if self.own:
-            shutil.rmtree(self.own, ignore_errors=True)
+        self.popen.stdout.close()
 
 
 def vdf_text(tree, pad=""):
@@ -112,10 +96,10 @@ class AgentProcess:
             time.sleep(0.05)
         return text in self.stdout()
 
-    def interrupt(self, pid=None):
+    def interrupt(self):
         """Ctrl+C: SIGINT natively; under Wine it arrives as a console control event."""
         if self.popen.poll() is None:
-            os.kill(pid or self.popen.pid, signal.SIGINT)
+            self.popen.send_signal(signal.SIGINT)
 
     def wait(self, timeout=30.0):
         try:
@@ -161,8 +145,7 @@ class AgentEnv:
                 if started.returncode == 0:
                     break
                 time.sleep(1)
-            else:
-                raise AssertionError("Wine does not start: " + started.stderr.decode("utf-8", "replace")[-2000:])
+            assert started.returncode == 0, "Wine does not start: " + started.stderr.decode("utf-8", "replace")
 
     def agent_path(self, path):
         """How the agent names a host path: Z:\\... under Wine."""
@@ -202,8 +185,8 @@ class AgentEnv:
         return SimpleNamespace(code=proc.returncode, out=proc.stdout.decode("utf-8", "replace"),
                                err=proc.stderr.decode("utf-8", "replace"))
 
-    def start_agent(self, args, program=None, prefix=()):
-        self._processes.append(AgentProcess(list(prefix) + self.command(args, program),
+    def start_agent(self, args, program=None):
+        self._processes.append(AgentProcess(self.command(args, program),
                                             self.root / ("process%d" % len(self._processes)),
                                             env=self.environ(), cwd=self.root))
         return self._processes[-1]
@@ -221,9 +204,8 @@ class AgentEnv:
         (self.home / ".steam" / "registry.vdf").write_text(vdf_text({"Registry": {"HKCU": self._registry}}))
 
     def make_steam(self, libraries=(), cs2=True, client_dll="steamclient64.dll", console_log=None):
-        """A Steam folder, CS2 in the last of `libraries` (or in Steam's own;
-        only that library lists app 730), and the registry values of a
-        running client that loads `client_dll` (None: Steam not running)."""
+        """Steam, CS2 in (and listed by) the last of `libraries` or Steam's own
+        folder, and the registry values of a running client loading `client_dll`."""
         steam = self.root / "steam"
         folders = [self.root / name for name in libraries] + [steam]
         game = folders[-2 if libraries else -1] if cs2 else None
@@ -257,10 +239,8 @@ class AgentEnv:
         return self._steam.popen.pid
 
     def make_linux_steam(self, layout, console_log=None, library=None, pid="live"):
-        """Natively: Steam with CS2 where the real Linux client puts it (layout:
-        native, debian, xdg, dangling, flatpak or snap), `library` where it
-        keeps steamclient.so, and a steam.pid naming a "live" steam, a "dead"
-        process or an "other" program (None: no steam.pid); no registry.vdf."""
+        """Steam with CS2 and `library` where a Linux client of this layout puts
+        them; steam.pid names a "live" steam, a "dead" process or an "other" program."""
         user = self.home / ".steam"   # links, steam.pid, sdk64
         steam = {"native": self.home / ".local/share/Steam", "dangling": self.home / ".local/share/Steam",
                  "debian": user / "debian-installation", "xdg": self.root / "xdg-data/Steam"}.get(layout)
@@ -283,18 +263,15 @@ class AgentEnv:
         elif library:
             (self.home / ".steam" / "sdk64").mkdir(parents=True)
             (self.home / ".steam" / "sdk64" / "steamclient.so").symlink_to(library)
-        if pid == "dead":
-            ended = subprocess.Popen(["true"])
-            ended.wait()
         if pid:
-            number = {"live": self.steam_process, "other": os.getpid, "dead": lambda: ended.pid}[pid]()
+            number = {"live": self.steam_process, "other": os.getpid,
+                      "dead": lambda: (ended := subprocess.Popen(["true"])).wait() or ended.pid}[pid]()
             (user / "steam.pid").write_text("%d\n" % number)
         return self._cs2_paths(steam.resolve(), steam.resolve(), console_log)
 
     def records(self, log_dir=None):
-        """Every record of every agent-*.jsonl, in order; a line that is not
-        one JSON object fails the test, a last line without its line feed is
-        still being written."""
+        """Every record of the agent-*.jsonl files, each one JSON object; a last
+        line without its line feed is still being written."""
         records = [json.loads(line) for path in sorted(Path(log_dir or self.default_log_dir).glob("agent-*.jsonl"))
                    for line in path.read_bytes().split(b"\n")[:-1] if line]
         assert all(isinstance(r, dict) for r in records), records
@@ -313,8 +290,7 @@ class AgentEnv:
 
 
 def install_fake_steam(env, fixture, layout=None, console_log=COMMAND_LINE, **world):
-    """Steam with CS2 whose running client is tools/fake_steamclient with this
-    fixture: behind the registry value or, given a layout, where the Linux client lives."""
+    """Steam with CS2 whose running client is tools/fake_steamclient with this fixture."""
     library = BUILD_DIR / "tools" / "fake_steamclient" / ("steamclient64.dll" if IS_WIN else "steamclient.so")
     (env.root / "fake_steam_fixture.json").write_text(json.dumps(fixture), encoding="utf-8")
     env.extra_env["FAKE_STEAMCLIENT_FIXTURE"] = env.agent_path(env.root / "fake_steam_fixture.json")
@@ -333,6 +309,7 @@ class Agent(AgentEnv):
     def __init__(self, test, me=PLAYERS[0], known=PLAYERS, api=None, steam=True, gsi_cfg=False, **world):
         super().__init__(test.id().split(".")[-1])
         self.test, self.port, self.process, self.console_log, self.tray = test, free_port(), None, None, False
+        self.paths = {}
         test.addCleanup(self.close)
         self.settings = {"api_base_url": api.base if api else "", "gsi_token": "feedc0ffee123456"}
         if not steam:
@@ -364,16 +341,15 @@ class Agent(AgentEnv):
                 + ["--console-log", self.console_log] * bool(self.console_log) + list(extra))
 
     def run(self, *extra, bare=False):
-        """Runs the agent to its end; the output with LF line ends. Bare: with
-        no arguments but these, and the output as it came."""
+        """Runs the agent to its end (bare: with only these arguments, output as it came)."""
         result = self.run_agent(list(extra) if bare else self.args(*extra))
         if not bare:
             result.out, result.err = (text.replace("\r\n", "\n") for text in (result.out, result.err))
         return result
 
-    def start(self, *extra, prefix=()):
+    def start(self, *extra):
         """Starts the agent and waits until it watches."""
-        self.process = self.start_agent(self.args(*extra), prefix=prefix)
+        self.process = self.start_agent(self.args(*extra))
         self.test.assertTrue(self.process.wait_for_output("watching -- press Ctrl+C to stop.", 60), self.output())
         return self
 
@@ -382,10 +358,13 @@ class Agent(AgentEnv):
 
     def wait(self, name, count=1, timeout=20.0, **fields):
         """The `name` records once there are `count` of them with these fields."""
-        def found():
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
             hits = [e for e in self.events(name) if fields.items() <= e.items()]
-            return hits if len(hits) >= count else None
-        return _deadline(f"{count} x {name} {fields}", timeout, found, self.output)
+            if len(hits) >= count:
+                return hits
+            time.sleep(0.05)
+        raise AssertionError(f"no {count} x {name} {fields} within {timeout} s\n{self.output()}")
 
     def gsi(self, payload, token="feedc0ffee123456"):
         """One GSI POST (a dict with this token, or raw text); the listener must say 200."""
@@ -396,11 +375,11 @@ class Agent(AgentEnv):
         with urllib.request.urlopen(request, timeout=10) as answer:
             self.test.assertEqual(answer.status, 200)
 
-    def stop(self, pid=None, within=3.0):
+    def stop(self, within=3.0):
         """Ctrl+C: the agent stops at once and cleanly."""
         time.sleep(0.5)
         began = time.monotonic()
-        self.process.interrupt(pid)
+        self.process.interrupt()
         result = self.process.wait(30)
         self.test.assertLess(time.monotonic() - began, within)
         self.test.assertEqual((result.code, result.out.splitlines()[-1]), (0, "stopping"), result)
@@ -408,8 +387,7 @@ class Agent(AgentEnv):
         return result
 
     def file(self, name):
-        """A JSON file of the data folder, the text of a file of the cfg
-        folder (None when missing), or the clipboard's text."""
+        """A JSON file of the data folder, a cfg's text (None if missing) or the clipboard's."""
         path = self.data_dir / name if name.endswith(".json") else self.paths["cfg_dir"] / name
         path = self.root / "clipboard.txt" if name == "clipboard" else path
         text = path.read_text(encoding="utf-8") if path.exists() else None
