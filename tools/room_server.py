@@ -29,11 +29,11 @@ used up the server answers normally again. Steps:
 
 Usage:
 
-  python3 tools/room_server.py [--port N] [--port-file FILE] [--step STEP]... [--lifetime SECONDS]
+  python3 tools/room_server.py [--port N] [--step STEP]... [--lifetime SECONDS]
 
 It listens on 127.0.0.1 (port 0, the default, picks a free one), prints
-"room_server listening on 127.0.0.1:PORT" on stdout and, with --port-file,
-writes the port number to FILE once it is listening. Point the agent at it
+"room_server listening on 127.0.0.1:PORT" on stdout once it is listening
+(tests/support/harness.py reads the port from it). Point the agent at it
 with --api-base http://127.0.0.1:PORT (any base path works). It stops on
 SIGINT/SIGTERM or after --lifetime seconds (default 900).
 
@@ -45,7 +45,6 @@ Control requests, for tests:
 import argparse
 import hashlib
 import json
-import os
 import re
 import signal
 import socket
@@ -245,7 +244,6 @@ class Handler(BaseHTTPRequestHandler):
 def main(argv=None):
     parser = argparse.ArgumentParser(description="Loopback stand-in for the room service.")
     parser.add_argument("--port", type=int, default=0)
-    parser.add_argument("--port-file")
     parser.add_argument("--step", action="append", default=[], help="one step (may hold commas)")
     parser.add_argument("--lifetime", type=float, default=900.0)
     args = parser.parse_args(argv)
@@ -264,11 +262,6 @@ def main(argv=None):
     timer.daemon = True
     timer.start()
 
-    if args.port_file:
-        temp = args.port_file + ".tmp"
-        with open(temp, "w") as f:
-            f.write("%d\n" % port)
-        os.replace(temp, args.port_file)
     print("room_server listening on 127.0.0.1:%d" % port, flush=True)
     server.serve_forever(poll_interval=0.2)
     server.server_close()
