@@ -1,4 +1,3 @@
-#!/usr/bin/env python3
 """A stand-in for the CS2 client (Python 3 standard library only).
 
 It does to the agent what the game does: it appends lines to console.log
@@ -7,26 +6,19 @@ It does to the agent what the game does: it appends lines to console.log
 vantor") and POSTs Game State Integration payloads to the uri of
 gamestate_integration_vantor.cfg in the cfg folder, with that file's token.
 
-As a library (tests, benchmarks, tools/demo):
+Used by the end-to-end tests, the benchmarks and tools/demo:
 
     cs2 = FakeCs2(cfg_dir, console_log, players, reservation="8512345")
     cs2.gsi_menu(); cs2.gsi_map("de_mirage", "warmup")
     cs2.exec_vantor()            # "execing vantor" and a full status block
     cs2.type_vantor()            # "Unknown command: vantor"
 
-As a program, it plays one match:
-
-    python3 tools/fake_cs2.py --cfg-dir DIR --console-log FILE [--players N]
-        [--self-steamid ID --self-name NAME] [--map de_mirage] [--reservation R]
-
 `players` is a list of (steamid, name) pairs; the first one is the player at
 this machine (GSI reports only the local player while playing).
 """
 
-import argparse
 import json
 import re
-import sys
 import time
 import urllib.request
 from pathlib import Path
@@ -116,12 +108,6 @@ class FakeCs2:
         with open(self.console_log, "ab") as f:
             f.write(text.encode("utf-8"))
             f.flush()
-
-    def start_session(self):
-        """A fresh console.log, as CS2 writes it at game start."""
-        self.console_log.parent.mkdir(parents=True, exist_ok=True)
-        self.console_log.write_bytes(
-            (time_prefix() + "[CommandLine] cs2.exe -condebug +exec vantor\n").encode("utf-8"))
 
     def status(self, players=None, reservation=None):
         """The status block alone (scoreboard or a typed `status`)."""
@@ -219,40 +205,3 @@ def demo_players(count=10, first=76561198000000001, self_name="you"):
     names = [self_name, "Shaikh Kebab", ":umbrella2:\U0001d7d5\U0001d41e\U0001d426", "kestrel",
              "mira \u2764", "\u0141ukasz", "\u00d0eadeye", "\u6700\u5f37", "nova", "blue fish"]
     return [(first + i, names[i] if i < len(names) else f"player {i}") for i in range(count)]
-
-
-def main():
-    parser = argparse.ArgumentParser(description="Play one CS2 match against a running agent.")
-    parser.add_argument("--cfg-dir", required=True)
-    parser.add_argument("--console-log", required=True)
-    parser.add_argument("--players", type=int, default=10)
-    parser.add_argument("--self-steamid", type=int, default=76561198000000001)
-    parser.add_argument("--self-name", default="you")
-    parser.add_argument("--map", default="de_mirage")
-    parser.add_argument("--reservation", default="8512345")
-    parser.add_argument("--pause", type=float, default=1.0, help="seconds between steps")
-    args = parser.parse_args()
-
-    players = demo_players(args.players, args.self_steamid, args.self_name)
-    cs2 = FakeCs2(args.cfg_dir, args.console_log, players, args.reservation)
-    if not cs2.wait_for_cfg():
-        print("fake_cs2: no " + GSI_CFG + " in " + args.cfg_dir, file=sys.stderr)
-        return 1
-    steps = [
-        ("main menu", cs2.gsi_menu),
-        (args.map + ", warmup", lambda: cs2.gsi_map(args.map, "warmup")),
-        ("exec vantor (before everyone is in)",
-         lambda: cs2.exec_vantor(players=players[:7])),
-        ("exec vantor (all ten on the server)", cs2.exec_vantor),
-        (args.map + ", live", lambda: cs2.gsi_map(args.map, "live", 1)),
-        ("typed: vantor", cs2.type_vantor),
-    ]
-    for label, step in steps:
-        print("fake_cs2: " + label, flush=True)
-        step()
-        time.sleep(args.pause)
-    return 0
-
-
-if __name__ == "__main__":
-    sys.exit(main())

@@ -20,7 +20,6 @@ used up the server answers normally again. Steps:
   ok              the normal answer
   503, 409, ...   that status with a small JSON error body
   500:TEXT        that status with TEXT as the body
-  nonjson         200 with a body that is not JSON
   raw:TEXT        200 with TEXT as the body (e.g. raw:{"url":"x;quit","created":true})
   redirect:PATH   307 to PATH on this server (the client repeats the POST there)
   slow:SECONDS    wait that long, then the normal answer
@@ -30,17 +29,15 @@ used up the server answers normally again. Steps:
 
 Usage:
 
-  python3 tools/room_server.py [--port N] [--port-file FILE] [--script 503,503,ok]
-                               [--step STEP]... [--public-base URL] [--lifetime SECONDS]
+  python3 tools/room_server.py [--port N] [--step STEP]... [--lifetime SECONDS]
 
 It listens on 127.0.0.1 (port 0, the default, picks a free one), prints
-"room_server listening on 127.0.0.1:PORT" on stdout and, with --port-file,
-writes the port number to FILE once it is listening. Point the agent at it
+"room_server listening on 127.0.0.1:PORT" on stdout once it is listening
+(tests/support/harness.py reads the port from it). Point the agent at it
 with --api-base http://127.0.0.1:PORT (any base path works). It stops on
 SIGINT/SIGTERM or after --lifetime seconds (default 900).
 
 Control requests, for tests:
-  POST /_script    body: a JSON array of steps, appended to the script
   GET  /_requests  the requests received so far: [{"path", "headers", "body", "status"}]
   GET  /_rooms     {room_key: {"url", "reporters"}}
 """
@@ -48,7 +45,6 @@ Control requests, for tests:
 import argparse
 import hashlib
 import json
-import os
 import re
 import signal
 import socket
@@ -178,16 +174,6 @@ class Handler(BaseHTTPRequestHandler):
     def do_POST(self):
         service = self.server.service
         body = self.read_body()
-        if self.path == "/_script":
-            steps = json.loads(body.decode("utf-8"))
-            with service.lock:
-                service.script.extend(str(s) for s in steps)
-                queued = len(service.script)
-            self.send(200, json.dumps({"queued": queued}))
-            return
-        if self.path == "/_requests":
-            self.do_GET()
-            return
         if not self.path.endswith("/v1/matches"):
             self.send(404, json.dumps({"error": "not found"}))
             return
@@ -220,9 +206,6 @@ class Handler(BaseHTTPRequestHandler):
             status, answer = self.server.service.answer_room(data)
             self.send(status, json.dumps(answer))
             return status
-        if name == "nonjson":
-            self.send(200, "<html>this is not JSON</html>", "text/html")
-            return 200
         if name == "raw":
             self.send(200, arg)
             return 200
@@ -261,18 +244,14 @@ class Handler(BaseHTTPRequestHandler):
 def main(argv=None):
     parser = argparse.ArgumentParser(description="Loopback stand-in for the room service.")
     parser.add_argument("--port", type=int, default=0)
-    parser.add_argument("--port-file")
-    parser.add_argument("--script", default="", help="comma-separated steps")
     parser.add_argument("--step", action="append", default=[], help="one step (may hold commas)")
-    parser.add_argument("--public-base", help="start of the room links (default http://127.0.0.1:PORT)")
     parser.add_argument("--lifetime", type=float, default=900.0)
     args = parser.parse_args(argv)
 
-    steps = [s for s in args.script.split(",") if s] + args.step
     server = ThreadingHTTPServer(("127.0.0.1", args.port), Handler)
     server.daemon_threads = True
     port = server.server_address[1]
-    server.service = RoomService(args.public_base or "http://127.0.0.1:%d" % port, steps)
+    server.service = RoomService("http://127.0.0.1:%d" % port, args.step)
 
     def stop(*_):
         threading.Thread(target=server.shutdown, daemon=True).start()
@@ -283,11 +262,6 @@ def main(argv=None):
     timer.daemon = True
     timer.start()
 
-    if args.port_file:
-        temp = args.port_file + ".tmp"
-        with open(temp, "w") as f:
-            f.write("%d\n" % port)
-        os.replace(temp, args.port_file)
     print("room_server listening on 127.0.0.1:%d" % port, flush=True)
     server.serve_forever(poll_interval=0.2)
     server.server_close()

@@ -1,180 +1,103 @@
-"""Start-up end to end: Steam and CS2 discovery, the preflight report and the exit code."""
+"""Start-up end to end: the exit status of a command line or a broken world and what
+the agent says of it, or the run carrying on in a broken world."""
 
 import os
 import socket
-import sys
 import time
+import unittest
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "support"))
-import harness  # noqa: E402
+import harness
+from harness import IS_WIN, Agent
 
-FATAL_LINE = "preflight failed, nothing to observe"
-COMMAND_LINE = '[CommandLine] "cs2.exe" -steam -condebug +exec vantor'
-DUMMY_CS2 = harness.BUILD_DIR / "tools" / "dummy_cs2" / ("cs2.exe" if harness.IS_WIN else "cs2")
+FATAL = "preflight failed, nothing to observe"
+NO_CLIENT = "  [fail] steam client: " + ("SteamClientDll64 missing -- is Steam running?" if IS_WIN else
+                                         "Steam is not running (no steam.pid) -- start Steam first")
+NO_CS2 = "  [fail] cs2 install: no library folder holds app 730"
+DUMMY_CS2 = harness.BUILD_DIR / "tools" / "dummy_cs2" / ("cs2.exe" if IS_WIN else "cs2")
+
+BOGUS = "--b\u00f6gus-\u65e5\u672c-\U0001f3ae"   # UTF-8 whatever the ANSI code page
+HELP = "vantor-agent -- detects the CS2 match roster and derives its room key.\n"
+# name: (the world, arguments, exit status, what the output holds)
+EXITS = {
+    "help": ({"steam": None}, ["--help"], 0, [HELP]),
+    "a usage error names the argument": ({"steam": None}, [BOGUS, "--help"], 2, [HELP, f"unknown argument: {BOGUS}\n\n"]),
+    "steam client not running": ({"client_dll": None}, [], 1, [NO_CLIENT, FATAL]),
+    "cs2 not installed": ({"cs2": False}, ["--coplay-once"], 1, [NO_CS2, FATAL]),
+    "log folder where a file is": ({"cs2": False}, ["--log-dir", "fake_steam_fixture.json/logs"], 1,
+                                   ["warning: cannot write JSONL log to ", ", console only\n", FATAL]),
+    "nobody logged into steam": ({"steam": {"logged_in": False}}, ["--coplay-once"], 1,
+                                 ["steam: ConnectToGlobalUser failed -- is anyone logged into Steam?"]),
+}
+if not IS_WIN:
+    EXITS["systemd unit"] = ({"steam": None}, ["--print-systemd-unit"], 0,
+                             ['ExecStart="%s" --no-tray\n' % Path(harness.AGENT).resolve(), "Restart=on-failure\n"])
 
 
-def report_lines(out):
-    lines = out.replace("\r\n", "\n").split("\n")
-    report = []
-    for line in lines[lines.index("preflight:") + 1:]:
-        if not line.startswith(("  [ ok ] ", "  [fail] ")):
-            break
-        report.append(line)
-    return report
+def run_cs2_without_condebug(agent):
+    agent.start_agent(["120"], program=str(DUMMY_CS2)).wait_for_output("cs2 stand-in running")
+    os.utime(agent.paths["console_log"], (time.time() - 300, time.time() - 300))
 
 
-def check_names(lines):
-    return [line[9:].split(": ", 1)[0] for line in lines]
+def hold_gsi_port(agent):
+    agent.test.addCleanup(socket.create_server(("127.0.0.1", agent.port)).close)
 
 
-class StartupTest(harness.AgentTestCase):
+def console_log_that_is_no_file(agent):   # a device, or a FIFO that would block a plain open
+    agent.console_log = "NUL" if IS_WIN else os.mkfifo(agent.root / "fifo") or str(agent.root / "fifo")
 
-    def run_to_end(self, args=(), port=None):
-        port = port or harness.free_port()
-        return self.env.run_agent(["--no-tray", "--gsi-port", str(port)] + list(args))
 
-    def run_past_preflight(self, args=(), port=None):
-        """A passing preflight goes on into the main loop: Ctrl+C once the report is out."""
-        port = port or harness.free_port()
-        agent = self.env.start_agent(["--no-tray", "--gsi-port", str(port)] + list(args))
-        shown = agent.wait_for_output(": 127.0.0.1:%d is " % port, timeout=60)
-        time.sleep(0.5)
-        agent.interrupt()
-        result = agent.wait(60)
-        self.assertTrue(shown, result)
-        self.assertNotIn(FATAL_LINE, result.out)
-        return result
+# name: (the world, how it is broken, what the output holds); the agent runs on
+RUNS_ON = {
+    "cs2 in a second library named in cyrillic": (
+        {"libraries": ["lib-a", "Библиотека Steam 游戏"], "console_log": None}, None,
+        ["  [ ok ] cs2 install: {game_dir}\n", "  [fail] console.log: missing -- CS2 has not run with -condebug"]),
+    "gsi port held by another program": ({}, hold_gsi_port, [
+        "  [fail] gsi port: 127.0.0.1:{port} is already in use", "gsi: cannot bind 127.0.0.1:{port} (already in use?)"]),
+    "cs2 running without -condebug": ({}, run_cs2_without_condebug, [
+        "  [fail] -condebug: CS2 is running but console.log has not changed for 5 min", "  [ ok ] cs2 process: running"]),
+    "console.log that is no file": ({}, console_log_that_is_no_file, ["tail: cannot open {log} -- not a regular file"]),
+}
 
-    def assert_preflight_records(self, lines):
-        records = self.env.events("preflight")
-        self.assertEqual(len(records), len(lines))
-        for record, line in zip(records, lines):
-            self.assertEqual(set(record), {"event", "ts", "local", "check", "ok", "detail"})
-            self.assertEqual(line, ("  [ ok ] " if record["ok"] else "  [fail] ")
-                             + record["check"] + ": " + record["detail"])
 
-    def test_nothing_installed_reports_every_check_then_stops(self):
-        port = harness.free_port()
-        result = self.run_to_end(port=port)
-        self.assertEqual(result.code, 1, result)
-        lines = result.out.replace("\r\n", "\n").split("\n")
-        # The default log folder (under Wine it is named from drive C:).
-        logs = list(self.env.default_log_dir.glob("agent-*.jsonl"))
+class StartupTest(unittest.TestCase):
+    def test_nothing_installed(self):
+        agent = Agent(self, steam=None)
+        result = agent.run()
+        logs = list(agent.default_log_dir.glob("agent-*.jsonl"))
         self.assertEqual(len(logs), 1)
-        self.assertTrue(lines[0].startswith("log: "), result)
-        self.assertTrue(lines[0].endswith(("/logs/", "\\logs\\")[harness.IS_WIN] + logs[0].name), result)
-        self.assertEqual(lines[1:], [
-            "preflight:",
-            "  [fail] steam client: " + ("SteamClientDll64 missing -- is Steam running?"
-                                         if harness.IS_WIN else
-                                         "Steam is not running (no steam.pid) -- start Steam first"),
-            "  [fail] cs2 install: no library folder holds app 730",
+        lines = result.out.split("\n")
+        self.assertTrue(lines[0].startswith("log: ") and
+                        lines[0].endswith(("\\logs\\" if IS_WIN else "/logs/") + logs[0].name), lines[0])
+        self.assertEqual((result.code, result.err, lines[1:]), (1, "", [
+            "preflight:", NO_CLIENT, NO_CS2,
             "  [ ok ] cs2 process: not running (start it later)",
-            f"  [ ok ] gsi port: 127.0.0.1:{port} is free",
-            FATAL_LINE,
-            "",
-        ])
-        self.assertEqual(result.err, "")
-        self.assert_preflight_records(lines[2:6])
+            f"  [ ok ] gsi port: 127.0.0.1:{agent.port} is free", FATAL, ""]))
+        self.assertEqual(len(agent.events("preflight")), 4)
 
-    def test_steam_client_missing_is_fatal_even_with_cs2_installed(self):
-        steam = self.env.make_steam(client_dll=None, console_log=COMMAND_LINE + "\n")
-        result = self.run_to_end()
-        self.assertEqual(result.code, 1, result)
-        lines = report_lines(result.out)
-        self.assertEqual(check_names(lines), ["steam client", "cs2 install", "console.log",
-                                              "-condebug", "cs2 process", "gsi port"])
-        self.assertEqual(lines[1], "  [ ok ] cs2 install: " + self.env.agent_path(steam["game_dir"]))
-        self.assertEqual(lines[3], "  [ ok ] -condebug: CS2 not running; last session used: " + COMMAND_LINE)
-        self.assertTrue(result.out.rstrip().endswith(FATAL_LINE), result)
-        # Nothing else starts: no cfg file is written.
-        self.assertEqual(list(steam["cfg_dir"].iterdir()), [])
-        self.assert_preflight_records(lines)
+    def test_exit_status(self):
+        for name, (world, args, code, wanted) in EXITS.items():
+            with self.subTest(name):
+                agent = Agent(self, **world)
+                result = agent.run(*[agent.agent_path(agent.root / a) if "/" in a else a for a in args])
+                self.assertEqual(result.code, code, result)
+                for text in wanted:
+                    self.assertIn(text, result.out + result.err)
+                # An event log only when the run names it; no cfg is left behind.
+                self.assertEqual(any(agent.data_dir.rglob("agent-*.jsonl")), "log: " in result.out)
+                self.assertFalse(agent.paths.get("cfg_dir") and any(agent.paths["cfg_dir"].iterdir()))
 
-    def test_cs2_missing_is_fatal(self):
-        self.env.make_steam(cs2_library=None)
-        result = self.run_to_end(["--coplay-once"])
-        self.assertEqual(result.code, 1, result)
-        lines = report_lines(result.out)
-        self.assertTrue(lines[0].startswith("  [ ok ] steam client: "), lines)
-        self.assertEqual(lines[1], "  [fail] cs2 install: no library folder holds app 730")
-        self.assertEqual(check_names(lines), ["steam client", "cs2 install", "cs2 process", "gsi port"])
-        self.assertTrue(result.out.rstrip().endswith(FATAL_LINE), result)
-
-        # A Steam folder deleted behind the registry's back holds no install either.
-        os.rename(self.env.make_steam()["steam"], self.env.root / "moved-away")
-        result = self.run_to_end()
-        self.assertEqual(result.code, 1, result)
-        self.assertIn("  [fail] cs2 install: no library folder holds app 730", result.out)
-
-    def test_unwritable_log_folder_warns_and_goes_on(self):
-        blocker = self.env.root / "not-a-folder"
-        blocker.write_text("x")
-        folder = self.env.agent_path(blocker / "logs")
-        result = self.run_to_end(["--log-dir", folder])
-        self.assertEqual(result.code, 1, result)
-        self.assertEqual(result.err.replace("\r\n", "\n"),
-                         f"warning: cannot write JSONL log to {folder}, console only\n")
-        self.assertFalse(result.out.startswith("log: "), result)
-        self.assertEqual(len(report_lines(result.out)), 4)
-
-    def test_second_library_chosen_when_only_it_lists_the_game(self):
-        steam = self.env.make_steam(libraries=["lib-a", "lib-b"], cs2_library=1, listed=[1],
-                                    console_log=COMMAND_LINE + "\n")
-        # The first library has the game folder too, but does not list app 730.
-        (steam["libraries"][0] / harness.CS2_RELATIVE / "cfg").mkdir(parents=True)
-        result = self.run_past_preflight()
-        self.assertIn("  [ ok ] cs2 install: " + self.env.agent_path(steam["game_dir"]) + "\n",
-                      result.out.replace("\r\n", "\n"))
-
-    def test_cyrillic_library_and_log_paths_read_correctly(self):
-        steam = self.env.make_steam(libraries=["Библиотека Steam 游戏"], cs2_library=0)
-        log_dir = self.env.root / "журнал"
-        result = self.run_past_preflight(["--log-dir", self.env.agent_path(log_dir)])
-        out = result.out.replace("\r\n", "\n")
-        game_dir = self.env.agent_path(steam["game_dir"])
-        self.assertIn("  [ ok ] cs2 install: " + game_dir + "\n", out)
-        self.assertIn("  [fail] console.log: missing -- CS2 has not run with -condebug yet\n", out)
-        self.assertNotIn("] -condebug: ", out)
-        logs = list(log_dir.glob("agent-*.jsonl"))
-        self.assertEqual(len(logs), 1)
-        self.assertTrue(out.startswith("log: " + self.env.agent_path(logs[0]) + "\n"), out)
-        records = self.env.events("preflight", log_dir)
-        self.assertEqual(records[1]["detail"], game_dir)
-
-    def test_gsi_port_held_by_another_socket(self):
-        self.env.make_steam(console_log=COMMAND_LINE + "\n")
-        with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as holder:
-            holder.bind(("127.0.0.1", 0))
-            holder.listen(1)
-            port = holder.getsockname()[1]
-            result = self.run_past_preflight(port=port)
-        self.assertIn(f"  [fail] gsi port: 127.0.0.1:{port} is already in use", result.out)
-
-    def test_running_game_needs_console_log_younger_than_five_minutes(self):
-        steam = self.env.make_steam(console_log="[CommandLine] \"cs2.exe\" -steam\r\n")
-        self.assertTrue(DUMMY_CS2.exists(), f"{DUMMY_CS2} was not built")
-        dummy = self.env.start_agent(["120"], program=str(DUMMY_CS2))
-        self.assertTrue(dummy.wait_for_output("cs2 stand-in running", timeout=30), dummy.stderr())
-
-        # Just under five minutes (the start of the agent adds a moment).
-        harness.set_file_age(steam["console_log"], 290)
-        result = self.run_past_preflight()
-        lines = report_lines(result.out)
-        self.assertEqual(lines[3], "  [ ok ] -condebug: console.log is being written right now: "
-                         "[CommandLine] \"cs2.exe\" -steam")
-        self.assertEqual(lines[4], "  [ ok ] cs2 process: running")
-        self.assertTrue(lines[2].endswith(" (modified 4 min ago)"), lines)
-
-        # Five minutes: the game runs without -condebug.
-        harness.set_file_age(steam["console_log"], 300)
-        result = self.run_past_preflight()
-        lines = report_lines(result.out)
-        self.assertEqual(lines[3], "  [fail] -condebug: CS2 is running but console.log has not "
-                         "changed for 5 min ago -- it was launched WITHOUT -condebug, so no "
-                         "`status` will ever be read. Add: -condebug +exec vantor")
-        self.assertEqual(lines[4], "  [ ok ] cs2 process: running")
+    def test_broken_worlds_the_agent_runs_on_in(self):
+        for name, (world, breaks, wanted) in RUNS_ON.items():
+            with self.subTest(name):
+                agent = Agent(self, **world)
+                if breaks:
+                    breaks(agent)
+                out = agent.start().stop().out.replace("\r\n", "\n")
+                shown = dict(port=agent.port, log=agent.console_log,
+                             game_dir=agent.agent_path(agent.paths["game_dir"]))
+                for text in wanted:
+                    self.assertIn(text.format(**shown), out)
 
 
 if __name__ == "__main__":
