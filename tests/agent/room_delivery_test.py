@@ -87,17 +87,31 @@ class RoomDeliveryTest(unittest.TestCase):
         me.stop()
 
     def test_two_players_of_one_match_meet_in_one_room(self):
-        first = Agent(self, api=self.server).start()
+        # The first player's Steam has not named the stranger "nova" yet, and
+        # knows another "nova" from a match weeks ago: that agent must wait for
+        # the name, not post a roster with the wrong nova in it.
+        stranger, now = PLAYERS[8], int(time.time())
+        coplay = [{"steamid": str(s), "appid": 730, "time": now - 60, "persona": n} for s, n in PLAYERS[1:]]
+        coplay[7].update(persona="[unknown]", resolves_to=stranger[1], after_requests=2)
+        coplay.append({"steamid": "76561198000000999", "appid": 730, "time": now - 30 * 86400, "persona": stranger[1]})
+        first = Agent(self, api=self.server, steam={
+            "self": {"steamid": str(PLAYERS[0][0]), "persona": PLAYERS[0][1]}, "coplay": coplay}).start()
         second = Agent(self, me=PLAYERS[3], api=self.server).start()
         for who in (first, second):
             who.cs2.gsi_map("de_anubis", "warmup")
             who.wait("match_started")
             who.cs2.exec_vantor(players=PLAYERS)   # the same server's rows in the same order
+        deadline = time.monotonic() + 20
+        while not any(p["blocked_by"].endswith("; waiting for Steam to name 1 player met in this match")
+                      for p in first.events("roster_progress")):
+            self.assertLess(time.monotonic(), deadline, first.output())
+            time.sleep(0.1)
         for who in (first, second):
             self.assert_delivered(who, 1, self.url)
         self.assertEqual(sorted(who.events("room_created")[0]["created"] for who in (first, second)), [False, True])
         self.assertEqual(sorted(self.server.get("/_rooms")[room_key(PLAYERS)]["reporters"]),
                          [str(PLAYERS[0][0]), str(PLAYERS[3][0])])
+        self.assertEqual(len(self.server.get("/_rooms")), 1)
         first.stop()
         second.stop()
 
