@@ -79,7 +79,6 @@ TEST_F(Feed, ConnectTimeIsReliableOnlyBeforeTheFirstRound) {
     const struct { const char* name; json map; bool reliable; } rows[] = {
         {"warmup, round 0", {{"phase", "warmup"}, {"round", 0}}, true},
         {"live, round 0", {{"phase", "live"}, {"round", 0}}, false},
-        {"intermission, round 0", {{"phase", "intermission"}, {"round", 0}}, false},
         {"warmup, round 1", {{"phase", "warmup"}, {"round", 1}}, false},
     };
     for (const auto& row : rows) {
@@ -122,9 +121,8 @@ TEST_F(Feed, PlayersAreCollectedFromEverySectionAndMergedOnce) {
     EXPECT_EQ(feed_names(fixture("observer_switch.json", {{"player", {{"name", ""}, {"team", "T"}, {"observer_slot", nullptr}}}})),
               Names{});
     const GsiPlayer& p = players.at(76561198211873064ull);
-    EXPECT_EQ(p.name + " " + p.team, "Шаман ☾ T");
-    EXPECT_EQ(p.observer_slot, 5);
-    EXPECT_EQ(p.times_seen, 2);
+    EXPECT_EQ(p.name + " " + p.team + " " + std::to_string(p.observer_slot) + " " + std::to_string(p.times_seen),
+              "Шаман ☾ T 5 2");
 
     // One player in three sections of one payload is one new player.
     forget();
@@ -199,13 +197,6 @@ TEST(GsiState, ReadsThePhaseFieldsAndKeepsDefaultsForWrongTypesOrSizes) {
     EXPECT_EQ(gsi_summary(got), "gsi: activity=-");
     EXPECT_EQ(got.player_steamid + got.player_name, "");
     EXPECT_EQ(got.provider_timestamp, 0);
-
-    // Only the phase fields tell a phase change.
-    GsiState other = full;
-    other.player_steamid = "1", other.player_name = "other", other.provider_timestamp = 1;
-    EXPECT_TRUE(same_phase(full, other));
-    other.round = 4;
-    EXPECT_FALSE(same_phase(full, other));
 }
 
 }  // namespace

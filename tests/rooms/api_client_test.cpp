@@ -13,7 +13,6 @@ TEST(ApiClientInit, RefusesWhatIsNotAnHttpBaseUrl) {
     const struct { const char* url; std::string error; } rows[] = {
         {"", "the API base URL is empty"},
         {"rooms.example.com", not_valid + "rooms.example.com"},
-        {"http://a b/", not_valid + "http://a b/"},
         {"http://host:99999/", not_valid + "http://host:99999/"},
         {"http://ho\"st/", not_valid + "http://ho\"st/"},
         {"ftp://files.example.com/", "the API base URL must be http or https: ftp://files.example.com/"},
@@ -50,7 +49,6 @@ TEST(ApiClientInit, SplitsHostPortAndBasePathAndOpensASession) {
         EXPECT_EQ(client.base_path, utf8_to_wide(row.base_path));
         api_client_close(client);
         EXPECT_EQ(client.session, nullptr);
-        EXPECT_EQ(client.host, L"");
     }
 }
 
