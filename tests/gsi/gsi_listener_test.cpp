@@ -112,12 +112,9 @@ TEST_F(ListenerTest, EachRequestIsAnsweredThenQueuedOrCountedAsMalformed) {
          {"POST / HTTP/1.1\r\nCONTENT-LENGTH: \t \t5\r\n\r\nhello and more"}, false, true, "hello"},
         {"the largest request that fits",
          {"POST / HTTP/1.1\r\nContent-Length: " + std::to_string(fits.size()) + "\r\n\r\n" + fits}, false, true, fits},
-        {"no length", {"POST / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"}, false, true, std::nullopt},
         {"a length past the limit", {"POST / HTTP/1.1\r\nContent-Length: 4194305\r\n\r\n"}, false, true, std::nullopt},
-        {"a length that is no number", {"POST / HTTP/1.1\r\nContent-Length: x1\r\n\r\n"}, false, true, std::nullopt},
         {"one byte more than fits", {head_of_max + fits + "a"}, false, false, std::nullopt},
         {"a body cut short", {"POST / HTTP/1.1\r\nContent-Length: 100\r\n\r\n{\"map\":"}, true, false, std::nullopt},
-        {"a head that never ends", {"POST / HTTP/1.1\r\nContent-Len"}, true, false, std::nullopt},
         {"nothing sent: the read time-out ends it", {}, false, false, std::nullopt},
     };
     for (const auto& row : rows) {
@@ -228,14 +225,10 @@ TEST_F(ListenerTest, StopIsPromptAndThePortCanBeTakenAgain) {
     EXPECT_EQ(listener.malformed(), 2u);
     listener.stop();   // twice is harmless
 
-    // A restarted agent gets its port back moments after serving on it; a
-    // second one on the same port is refused.
-    GsiListener again, second;
+    // A restarted agent gets its port back moments after serving on it.
+    GsiListener again;
     std::string error;
     ASSERT_TRUE(again.start(port, error)) << error;
-    EXPECT_FALSE(second.start(port, error));
-    EXPECT_EQ(error, "cannot bind 127.0.0.1:" + std::to_string(port) + " (already in use?)");
-    EXPECT_FALSE(second.start(70000, error));
     Client client(port);
     ASSERT_TRUE(client.send_bytes(post("[]")));
     EXPECT_EQ(client.read_all(), kGsiReply);

@@ -23,8 +23,6 @@ TEST(LibraryFolders, ThoseWithTheAppFirstThenTheOthersThenSteam) {
     const struct { const char* name; std::optional<std::string> vdf; std::vector<std::string> folders; } rows[] = {
         {"no file", std::nullopt, {}},
         {"unterminated", "\"libraryfolders\" { \"0\" { \"path\" \"/x", {}},
-        {"no block", "\"path\" \"/x\"", {}},
-        {"empty", "", {}},
         {"with the app first; no path skipped; the app id as decimal text",
          ("\"libraryfolders\"\n{\n" + entry("0", "/a", "228980") + "\t\"1\" { \"apps\" { \"730\" \"1\" } }\n" +
           entry("2", "/b", "730") + entry("3", "/c", "7300") + entry("4", "/d", "730") + "}\n"),
