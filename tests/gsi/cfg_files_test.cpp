@@ -3,6 +3,7 @@
 #include "gsi/cfg_files.h"
 
 #include <optional>
+#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -18,6 +19,15 @@ TEST(CfgFiles, GsiCfgTextIsExact) {
               "\t\"auth\"\n\t{\n\t\t\"token\" \"0123456789abcdef\"\n\t}\n"
               "\t\"data\"\n\t{\n\t\t\"provider\"     \"1\"\n\t\t\"map\"          \"1\"\n\t\t\"round\"        \"1\"\n"
               "\t\t\"player_id\"    \"1\"\n\t\t\"player_state\" \"1\"\n\t}\n}\n");
+}
+
+// The game runs the exec cfg: the Tab bind and status are all it may do.
+TEST(CfgFiles, ExecCfgBindsTheScoreboardAndAsksForStatus) {
+    std::istringstream text(exec_cfg_text());
+    std::vector<std::string> commands;
+    for (std::string line; std::getline(text, line);)
+        if (!line.empty() && line.rfind("//", 0) != 0) commands.push_back(line);
+    EXPECT_EQ(commands, (std::vector<std::string>{"bind \"tab\" \"+showscores\"", "status"}));
 }
 
 TEST(CfgFiles, WrittenOnlyWhenAllowedAndDifferent) {

@@ -1,5 +1,4 @@
-// The room answer read back and the retry schedule (the request body is
-// checked end to end by tools/room_server.py).
+// The room request body, the answer read back and the retry schedule.
 #include "rooms/room_creation.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +6,22 @@
 #include "roster/roster_assembly.h"
 
 namespace {
+
+// Every agent of a match sends this body; names that CS2 cut inside a
+// character must still give valid JSON.
+TEST(RoomPayload, CompactKeysInByteOrderIdsAsStringsNamesAsUtf8) {
+    Roster roster;
+    roster.players.push_back({76561197960287930ull, "\xc3\x9cn\xc3\xaf \xf0\x9f\x99\x82", "self", "CT", 1});
+    roster.players.push_back({76561198000000002ull, "cut \xe2\x82 off", "gsi-fill", "", 0});
+    roster.room_key = "0123456789abcdef0123456789abcdef";
+    EXPECT_EQ(build_room_payload(roster, 76561197960287930ull),
+              "{\"members\":[{\"group\":1,\"name\":\"\xc3\x9cn\xc3\xaf \xf0\x9f\x99\x82\",\"source\":\"self\","
+              "\"steamid\":\"76561197960287930\",\"team\":\"CT\"},{\"group\":0,\"name\":\"cut \xef\xbf\xbd off\","
+              "\"source\":\"gsi-fill\",\"steamid\":\"76561198000000002\",\"team\":\"\"}],"
+              "\"reporter_steamid64\":\"76561197960287930\",\"reservation\":\"\","
+              "\"room_key\":\"0123456789abcdef0123456789abcdef\","
+              "\"steamids\":[\"76561197960287930\",\"76561198000000002\"]}");
+}
 
 TEST(RoomAnswer, MembersOfAnotherTypeCountAsMissing) {
     const struct { const char* name; const char* body; const char* url; bool created; } rows[] = {

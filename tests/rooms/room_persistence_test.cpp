@@ -57,6 +57,10 @@ TEST_F(RoomFiles, HistoryKeepsTheTenNewestOneEntryPerKey) {
     // A known key moves to the front with its new link, map and time.
     ASSERT_TRUE(add_room_to_history(data, {1800000000, "de_nuke", "key5", "https://rooms.example/r/new5"}));
     EXPECT_EQ(keys(), "key5 key11 key10 key9 key8 key7 key6 key4 key3 key2 ");
+    // An entry without a link is refused and the file stays as it was.
+    const std::string before = read_test_file(data / "rooms.json");
+    EXPECT_FALSE(add_room_to_history(data, RoomHistoryEntry{1, "m", "key99", ""}));
+    EXPECT_EQ(read_test_file(data / "rooms.json"), before);
 }
 
 TEST_F(RoomFiles, ForeignHistoryTextIsReadAsFarAsItGoes) {
