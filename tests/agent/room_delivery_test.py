@@ -39,6 +39,9 @@ class RoomDeliveryTest(unittest.TestCase):
         self.assertEqual(me.events("room_delivered"), [])
         me.cs2.status()   # the scoreboard's status with all ten answers the waiting request
         self.assert_delivered(me, 1, self.url)
+        self.assertIn("ROSTER COMPLETE  room_key=%s  (10 players, validated by status) -- roster is now final "
+                      "for this match\n    %d  self " % (room_key(PLAYERS), PLAYERS[0][0]),
+                      me.output().replace("\r\n", "\n"))
         self.assertEqual([(p["room_key"], p["reporter_steamid64"]) for p in self.server.posts()],
                          [(room_key(PLAYERS), str(PLAYERS[0][0]))])
         self.assertEqual((me.file("room.json")["url"], me.file("rooms.json")[0]["map"]), (self.url, "de_mirage"))
@@ -74,6 +77,7 @@ class RoomDeliveryTest(unittest.TestCase):
         me.cs2.exec_vantor(players=PLAYERS[:9])
         self.assert_delivered(me, 2, self.url)
         self.assertEqual((len(me.events("room_link_restored")), len(self.server.posts())), (1, 1))
+        self.assertIn("reusing the room saved for this match: " + self.url, me.output())
         me.stop()
 
     def test_cfgs_left_alone_and_a_console_log_yet_to_come(self):
