@@ -1,11 +1,7 @@
 #include "roster/roster_assembly.h"
 
-#include <random>
-#include <set>
-
 #include <gtest/gtest.h>
 
-#include "core/steamid.h"
 #include "core/text.h"
 #include "roster/room_key.h"
 
@@ -136,13 +132,10 @@ TEST(RosterWithoutStatus, SelfGsiAndCoplayOfThisMatchOnly) {
     set_status(in, ten_exact_rows(), 10);
     in.report.reset();
     EXPECT_EQ(assemble_roster(in).expected, 0);
-}
 
-TEST(RosterWithoutStatus, TenAreNeverFinal) {
-    RosterInputs in;
-    in.self_steamid = kBase + 1;
-    for (int i = 2; i <= 10; ++i) in.gsi_players[kBase + i] = {numbered("p", i), "T", i, 1};
-    const Roster roster = assemble_roster(in);
+    // Ten without a status block are never final.
+    for (int i = 7; i <= 12; ++i) in.gsi_players[kBase + i] = {numbered("p", i), "T", i, 1};
+    roster = assemble_roster(in);
     EXPECT_TRUE(roster.complete && !roster.validated);
     EXPECT_EQ(roster.blocked_by, "ten players assembled without a status block to confirm them");
 }
@@ -328,54 +321,4 @@ TEST(RosterText, RoomKeyFailureAndListing) {
     EXPECT_EQ(text.substr(0, text.find('\n')), "    76561198000000001  gsi            CT     Shaikh Kebab");
     EXPECT_EQ(valid_utf8(text), text);
     EXPECT_EQ(text.size() - text.find('\n'), 254u);   // the line feed and 253 bytes: no split character
-}
-
-// Whatever rows, sources and GSI players come in, the roster keeps its promises
-// (one entry per SteamID64, ordered by decimal text, key only when complete).
-TEST(RosterAssembly, RandomInputsKeepTheRosterConsistent) {
-    std::mt19937 rng(11);
-    const char* sources[] = {"gsi", "self", "coplay", "friend-in-cs2", "friend", ""};
-    // Zero, bots' stand-ins (accounts 55 to 64) and real accounts (65 to 74).
-    auto id = [&rng]() -> std::uint64_t { return rng() % 6 ? kBot + 54 + rng() % 20 : 0; };
-    for (int round = 0; round < 400; ++round) {
-        RosterInputs in;
-        in.self_steamid = id();
-        in.self_name = rng() % 2 ? "me" : "";
-        in.connect_time_reliable = rng() % 2;
-        in.start_time = static_cast<std::int64_t>(rng() % 3) * kStart - kStart;
-        in.now = kStart + static_cast<std::int64_t>(rng() % 200);
-        for (int i = rng() % 12; i > 0; --i) in.gsi_players[id()] = {rng() % 2 ? numbered("r", rng() % 4) : "", "T", 0, 1};
-        for (int i = rng() % 12; i > 0; --i) {
-            in.coplay.push_back(coplay(id(), rng() % 3 ? "c" : "", kStart - 400 + rng() % 200, rng() % 4 ? 730 : 1));
-        }
-        if (rng() % 4) {
-            std::vector<StatusMatch> rows;
-            for (int i = rng() % 13; i > 0; --i) {
-                rows.push_back(row(numbered("r", i), id(), sources[rng() % 6],
-                                   static_cast<MatchTier>(rng() % 5), rng() % 5 == 0));
-            }
-            set_status(in, rows, static_cast<std::int32_t>(rng() % 14) - 2);
-        }
-        const Roster roster = assemble_roster(in);
-        std::set<std::uint64_t> ids;
-        for (std::size_t i = 0; i < roster.players.size(); ++i) {
-            EXPECT_TRUE(ids.insert(roster.players[i].steamid).second);
-            EXPECT_TRUE(steamid_real_player(roster.players[i].steamid));
-            if (i > 0) {
-                EXPECT_LT(std::to_string(roster.players[i - 1].steamid),
-                          std::to_string(roster.players[i].steamid));
-            }
-        }
-        EXPECT_EQ(roster.complete, roster.players.size() == 10);
-        EXPECT_EQ(!roster.room_key.empty(), roster.complete);
-        EXPECT_EQ(roster.blocked_by.empty(), roster.complete && roster.validated);
-        std::uint64_t filled = 0;
-        for (const RosterPlayer& p : roster.players) {
-            if (p.source != "gsi-fill") continue;
-            ++filled;
-            EXPECT_EQ(in.gsi_players.count(p.steamid), 1u);
-        }
-        EXPECT_EQ(filled, roster.filled_from_gsi);
-        EXPECT_FALSE(roster_json(roster).dump().empty());
-    }
 }
