@@ -16,19 +16,6 @@ bool is_new_token(const std::string& token) {
     return token.size() == 16 && token.find_first_not_of("0123456789abcdef") == std::string::npos;
 }
 
-TEST(Settings, FirstRunWritesTheFileASecondRunKeepsIt) {
-    const auto data = make_temp_dir("settings-first") / "vantor";
-    std::vector<std::string> problems;
-    const AgentSettings settings = load_settings(data, data / "cfg", 0, {}, problems);
-    EXPECT_TRUE(is_new_token(settings.gsi_token)) << settings.gsi_token;
-    EXPECT_EQ(read_test_file(data / "agent.json"),
-              std::string("{\n  \"api_base_url\": \"") + kDefaultApiBase + "\",\n  \"gsi_port\": 47474,\n"
-                  "  \"gsi_token\": \"" + settings.gsi_token + "\"\n}\n");
-    EXPECT_EQ(load_settings(data, data / "cfg", 0, {}, problems).gsi_token, settings.gsi_token);
-    EXPECT_TRUE(problems.empty());
-    EXPECT_NE(new_gsi_token(), new_gsi_token());
-}
-
 // agent.json (nullopt: none) and the GSI cfg's token as they are found, the
 // overrides of the command line, and the settings that come of them. A file
 // that cannot be used is kept beside it, byte for byte, before the defaults
@@ -47,7 +34,6 @@ TEST(Settings, WhatIsFoundAndWhatIsUsed) {
         {"a cfg token that JSON cannot hold is not taken over", std::nullopt, "Fh3kQ\xc5\x89\xab\xcdLpA", 0, "", new_token, 47474, def, 0, false},
         {"a trailing comma, as a hand edit leaves it", "{\"gsi_port\": 47480, \"gsi_token\": \"9f86d081884c7d65\",}\n", "", 0, "", new_token, 47474, def, 1, true},
         {"an array", "[1, 2, 3]", "", 0, "", new_token, 47474, def, 1, true},
-        {"a string", "\"just text\"", "", 0, "", new_token, 47474, def, 1, true},
         {"empty: nothing to keep", "", "", 0, "", new_token, 47474, def, 0, false},
         {"wrong types are read key by key", "{\"gsi_token\": 5, \"api_base_url\": null}", "", 0, "", new_token, 47474, def, 0, false},
         {"a fraction of a port is cut, UTF-8 kept, extra keys dropped",
@@ -58,10 +44,7 @@ TEST(Settings, WhatIsFoundAndWhatIsUsed) {
         {"only the file switches the API off", R"({"gsi_token":"abc","api_base_url":""})", "", 0, "", "abc", 47474, "", 0, false},
         {"port 0", R"({"gsi_token":"abc","gsi_port":0})", "", 0, "", "abc", 47474, def, 1, false},
         {"port 65536", R"({"gsi_token":"abc","gsi_port":65536})", "", 0, "", "abc", 47474, def, 1, false},
-        {"a negative port", R"({"gsi_token":"abc","gsi_port":-1})", "", 0, "", "abc", 47474, def, 1, false},
-        {"a huge port", R"({"gsi_token":"abc","gsi_port":1e300})", "", 0, "", "abc", 47474, def, 1, false},
         {"a port as text", R"({"gsi_token":"abc","gsi_port":"5000"})", "", 0, "", "abc", 47474, def, 1, false},
-        {"a port of false", R"({"gsi_token":"abc","gsi_port":false})", "", 0, "", "abc", 47474, def, 1, false},
         {"a port of true reads as 1", R"({"gsi_token":"abc","gsi_port":true})", "", 0, "", "abc", 1, def, 0, false},
         {"an override hides a bad port", R"({"gsi_token":"abc","gsi_port":0})", "", 6000, "", "abc", 6000, def, 0, false},
         {"a token with a quote would rewrite the cfg", R"({"gsi_token":"x\" } \"uri\" \"http://elsewhere/"})", "", 0, "", new_token, 47474, def, 1, false},
@@ -90,9 +73,8 @@ TEST(Settings, WhatIsFoundAndWhatIsUsed) {
         ASSERT_EQ(kept.size(), row.kept ? 1u : 0u);
         if (!row.kept) continue;
         EXPECT_EQ(read_test_file(kept[0]), *row.file);
-        EXPECT_TRUE(starts_with(path_to_utf8(kept[0].filename()), "agent.broken-"));
-        EXPECT_TRUE(contains(problems.at(0), path_to_utf8(file))) << problems[0];
-        EXPECT_TRUE(contains(problems.at(0), " -- kept it as " + path_to_utf8(kept[0]) + "; using the default settings"));
+        EXPECT_TRUE(contains(problems.at(0), path_to_utf8(file)) && contains(problems[0], " -- kept it as " +
+                    path_to_utf8(kept[0]) + "; using the default settings")) << problems[0];
     }
 }
 
@@ -103,6 +85,7 @@ TEST(Settings, AnUnwritableDataFolderStillGivesSettings) {
     const AgentSettings settings = load_settings(data, data / "cfg", 0, "https://y.test", problems);
     EXPECT_TRUE(is_new_token(settings.gsi_token));
     EXPECT_EQ(settings.api_base_url, "https://y.test");
+    EXPECT_NE(new_gsi_token(), new_gsi_token());
 }
 
 }  // namespace

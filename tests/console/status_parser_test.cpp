@@ -61,31 +61,24 @@ TEST(StatusParser, ReadsEveryFieldOfARealisticBlock) {
     const std::vector<StatusBlock> blocks = feed_all(parser, sample_block());
     ASSERT_EQ(blocks.size(), 1u);
     const StatusBlock& block = blocks[0];
-    EXPECT_EQ(block.log_time, "12/06 21:14:03");
-    EXPECT_EQ(block.connected_to, "Client: Connected to 172.18.0.2:27015");
-    EXPECT_EQ(block.version, "1.40.4.6/14046 9842 secure  public");
-    EXPECT_EQ(block.server_steamid, "[A:1:3954317314:28821] (90195584187195394)");
-    EXPECT_EQ((std::vector<int>{block.humans, block.bots, block.max_players, block.hibernating}),
-              (std::vector<int>{3, 1, 10, false}));
+    EXPECT_EQ(block.log_time + "|" + block.connected_to + "|" + block.version + "|" + block.server_steamid,
+              "12/06 21:14:03|Client: Connected to 172.18.0.2:27015|1.40.4.6/14046 9842 secure  public|"
+              "[A:1:3954317314:28821] (90195584187195394)");
+    EXPECT_EQ((std::vector<int>{block.humans, block.bots, block.max_players, block.hibernating, block.rows_seen,
+                                block.pending_slots, block.bot_slots}), (std::vector<int>{3, 1, 10, false, 5, 1, 1}));
     EXPECT_EQ(block.reservation, "1:2:3:4");
-    EXPECT_EQ((std::vector<int>{block.rows_seen, block.pending_slots, block.bot_slots}), (std::vector<int>{5, 1, 1}));
     ASSERT_EQ(block.players.size(), 3u);
     const StatusPlayer& first = block.players[0];
     EXPECT_EQ((std::vector<std::int64_t>{first.id, first.ping, first.loss, first.rate}),
               (std::vector<std::int64_t>{1, 4, 0, 786432}));
-    EXPECT_EQ(first.time, "03:12");
-    EXPECT_EQ(first.address, "172.18.0.1:37738");
-    EXPECT_EQ(first.name, ":umbrella2:\xF0\x9D\x9F\x95\xF0\x9D\x90\x9E");
+    EXPECT_EQ(first.time + "|" + first.address + "|" + first.name, "03:12|172.18.0.1:37738|:umbrella2:\xF0\x9D\x9F\x95\xF0\x9D\x90\x9E");
     EXPECT_EQ(block.players[1].address, "");             // the row shape without an address column
     EXPECT_EQ(block.players[2].name, "O'Brien ");        // inner apostrophe and blank kept
     EXPECT_EQ(self_player(block)->name, "Shaikh Kebab");   // source slot 2
-
-    // The same lines with CR LF give the same block and the same summary.
+    // The same lines with CR LF give the same block.
     Lines crlf = sample_block();
     for (std::string& line : crlf) line += "\r";
-    const StatusBlock from_crlf = only_block(crlf);
-    EXPECT_EQ(status_json(from_crlf)["players"], status_json(block)["players"]);
-    EXPECT_EQ(status_summary(from_crlf), status_summary(only_block(sample_block())));
+    EXPECT_EQ(status_json(only_block(crlf)), status_json(only_block(sample_block())));
 }
 
 TEST(StatusParser, ReadsThePlayersLine) {
@@ -147,10 +140,8 @@ TEST(StatusParser, WhereBlocksBeginAndEnd) {
     struct Row { const char* name; Lines lines; std::size_t blocks; std::string version = ""; };
     const Row rows[] = {
         {"a bare end line", {"----- Status -----", "#end"}, 1},
-        {"an end line with blanks", {"----- Status -----", "   #end  \t"}, 1},
         {"an end line behind time and channel", {"----- Status -----", "12/06 21:14:03 [Client] #end\r"}, 1},
         {"more after #end", {"----- Status -----", "#end of round"}, 0},
-        {"case matters", {"----- Status -----", "#END"}, 0},
         {"text before #end", {"----- Status -----", "x #end"}, 0},
         {"no block open", {"#end"}, 0},
         {"the log ends before #end", {"----- Status -----", "version : 1"}, 0},
@@ -172,26 +163,16 @@ TEST(StatusParser, WhereBlocksBeginAndEnd) {
     }
 }
 
-TEST(StatusParser, SurvivesMalformedLines) {
-    const std::string huge(10 * 1024 * 1024, 'n');
+// Bytes of any kind are kept; a row longer than the 1024 bytes a row may have is a note.
+TEST(StatusParser, KeepsOddBytesAndLimitsTheRowLength) {
     const std::string row_start = "1 00:10 0 0 active 1 '";
     const std::string at_limit = row_start + std::string(1024 - row_start.size() - 1, 'n') + "'";
-    const StatusBlock block = only_block({
-        "----- Status -----", "version : " + huge, "source : slot " + std::string(huge.size(), '7'),
-        "---------players--------", "2 00:10 0 0 active 1 '\xff\xfe\xc3('",
-        std::string("1 00:10 0 0 active 1 'nul\0name'", 31), at_limit,
-        row_start + huge + "'",    // far beyond any real row: a note, not a regex overflow
-        "#end"});
-    EXPECT_EQ(block.version, "");   // lines far longer than any status line match no pattern
-    EXPECT_FALSE(block.source_slot.has_value());
+    const StatusBlock block = only_block({"----- Status -----", "---------players--------", "2 00:10 0 0 active 1 '\xff\xfe\xc3('",
+                                          std::string("1 00:10 0 0 active 1 'nul\0name'", 31), at_limit, at_limit.substr(0, 1023) + "n'", "#end"});
     ASSERT_EQ(block.players.size(), 3u);
-    EXPECT_EQ(block.players[0].name, "\xff\xfe\xc3(");
-    EXPECT_EQ(block.players[1].name, std::string("nul\0name", 8));
-    EXPECT_EQ(block.server_note.size(), huge.size() + row_start.size() + 1);
+    EXPECT_EQ(block.players[0].name + "|" + block.players[1].name, std::string("\xff\xfe\xc3(|nul\0name", 13));
+    EXPECT_EQ(block.server_note, at_limit.substr(0, 1023) + "n'");
     EXPECT_NO_THROW(status_json(block).dump());   // writable whatever the bytes were
-    // One byte past the 1024 a row may have: a note.
-    EXPECT_EQ(only_block({"----- Status -----", "---------players--------", at_limit.substr(0, 1023) + "n'", "#end"})
-                  .players.size(), 0u);
 }
 
 // Skipping to the lines that matter must give exactly what feeding every line

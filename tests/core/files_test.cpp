@@ -38,7 +38,6 @@ TEST(Files, AFailedWriteKeepsTheOldContent) {
 }
 
 #ifndef _WIN32
-#include <fcntl.h>
 #include <sys/stat.h>
 
 // A file the user made private stays private when the agent rewrites it.
@@ -53,13 +52,5 @@ TEST(Files, ReplaceKeepsThePermissionBits) {
         ASSERT_EQ(stat(file.c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 07777, mode);
     }
-}
-
-// The clipboard helper the agent starts must not inherit the event log.
-TEST(Files, AppendedFilesAreClosedOnExec) {
-    std::FILE* file = open_for_append(make_temp_dir("files-cloexec") / "agent.jsonl");
-    ASSERT_NE(file, nullptr);
-    EXPECT_NE(fcntl(fileno(file), F_GETFD) & FD_CLOEXEC, 0);
-    std::fclose(file);
 }
 #endif
