@@ -13,8 +13,6 @@
 #include "gsi/gsi_listener.h"
 #include "tests/support/test_support.h"
 
-namespace {
-
 // A flood of wrong-token POSTs, shaped like the game's bodies: the queue keeps
 // the newest, a pass takes a bounded share oldest first (so the console and
 // the stop flag come round every pass), and the dropped bodies are reported
@@ -47,5 +45,3 @@ TEST(GsiPass, AFloodIsHandledABoundedShareAPass) {
     EXPECT_EQ(pass({}), 1u);
     EXPECT_EQ(logged_events(log, "gsi_dropped").size(), 1u);   // nothing new dropped: no new record
 }
-
-}  // namespace

@@ -9,8 +9,6 @@
 
 #include "core/text.h"
 
-namespace {
-
 AgentOptions parse(std::vector<std::string> args) {
     args.insert(args.begin(), "vantor-agent");
     std::vector<const char*> argv;
@@ -22,12 +20,10 @@ TEST(ParseOptions, EveryOptionIsTakenAndValuesWhateverTheyLookLike) {
     const std::string folder = "C:\\Users\\Zo\xc3\xab\\\xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x8e\xae";   // stays UTF-8
     const AgentOptions o = parse({"--coplay-once", "--no-write-cfg", "--no-tray", "-h", "--replay", "--debug",
                                   "--log-dir", folder, "--console-log", "--help", "--api-base", "https://x.test/api"});
-    EXPECT_EQ(o.error, "");
-    EXPECT_EQ((std::vector<bool>{o.coplay_once, o.write_cfg, o.tray, o.help, o.debug, o.gsi_port_given}),
-              (std::vector<bool>{true, false, false, true, false, false}));
-    EXPECT_EQ(o.replay_path + "|" + path_to_utf8(o.log_dir) + "|" + path_to_utf8(o.console_log) + "|" + o.api_base,
-              "--debug|" + folder + "|--help|https://x.test/api");
-    EXPECT_EQ(o.gsi_port, 47474u);
+    EXPECT_EQ((std::vector<bool>{o.error.empty(), o.coplay_once, o.write_cfg, o.tray, o.help, o.debug, o.gsi_port_given}),
+              (std::vector<bool>{true, true, false, false, true, false, false}));
+    EXPECT_EQ(o.replay_path + "|" + path_to_utf8(o.log_dir) + "|" + path_to_utf8(o.console_log) + "|" + o.api_base +
+              "|" + std::to_string(o.gsi_port), "--debug|" + folder + "|--help|https://x.test/api|47474");
 }
 
 TEST(ParseOptions, UsageErrorsAndPorts) {
@@ -52,5 +48,3 @@ TEST(ParseOptions, UsageErrorsAndPorts) {
         if (row.port) { EXPECT_EQ(options.gsi_port, row.port); }
     }
 }
-
-}  // namespace

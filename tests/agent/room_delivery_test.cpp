@@ -10,8 +10,6 @@
 #include "rooms/room_persistence.h"
 #include "tests/support/test_support.h"
 
-namespace {
-
 const std::string kKey = "0123456789abcdef0123456789abcdef";
 constexpr std::uint64_t kSelf = 76561198000000001ULL;
 
@@ -56,5 +54,3 @@ TEST(SettleRoster, FromProgressToFinal) {
         EXPECT_EQ(match.room.payload.empty(), !(row.final && row.api));   // armed for the POST
     }
 }
-
-}  // namespace

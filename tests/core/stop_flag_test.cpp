@@ -9,8 +9,6 @@
 
 #include "core/clock.h"
 
-namespace {
-
 // Ctrl+C and Ctrl+Break stop at once, closing the console waits for the run
 // to finish (the finished flag is never cleared), later types are not ours.
 TEST(StopFlag, EachControlTypeAndStopSignal) {
@@ -39,5 +37,3 @@ TEST(StopFlag, EachControlTypeAndStopSignal) {
 #endif
     clear_stop();
 }
-
-}  // namespace
