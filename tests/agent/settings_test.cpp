@@ -30,7 +30,6 @@ TEST(Settings, WhatIsFoundAndWhatIsUsed) {
         {"the token is taken over from the GSI cfg", std::nullopt, "cafe0123beef4567", 0, "", "cafe0123beef4567", 47474, def, 0, false},
         {"a damaged file loses nothing CS2 already has", "{\"gsi_token\": \"cafe", "cafe0123beef4567", 0, "", "cafe0123beef4567", 47474, def, 1, true},
         {"a cfg token that JSON cannot hold is not taken over", std::nullopt, "Fh3kQ\xc5\x89\xab\xcdLpA", 0, "", new_token, 47474, def, 0, false},
-        {"a trailing comma, as a hand edit leaves it", "{\"gsi_port\": 47480, \"gsi_token\": \"9f86d081884c7d65\",}\n", "", 0, "", new_token, 47474, def, 1, true},
         {"an array", "[1, 2, 3]", "", 0, "", new_token, 47474, def, 1, true},
         {"empty: nothing to keep", "", "", 0, "", new_token, 47474, def, 0, false},
         {"wrong types are read key by key", "{\"gsi_token\": 5, \"api_base_url\": null}", "", 0, "", new_token, 47474, def, 0, false},
@@ -57,9 +56,8 @@ TEST(Settings, WhatIsFoundAndWhatIsUsed) {
         std::vector<std::string> problems;
         const AgentSettings s = load_settings(data, root / "cfg", row.port_override, row.api_override, problems);
         EXPECT_TRUE(row.token.empty() ? is_new_token(s.gsi_token) : s.gsi_token == row.token) << s.gsi_token;
-        EXPECT_EQ(s.gsi_port, row.port);
-        EXPECT_EQ(s.api_base_url, row.api);
-        EXPECT_EQ(problems.size(), row.problems);
+        EXPECT_EQ(std::to_string(s.gsi_port) + " " + s.api_base_url + " " + std::to_string(problems.size()),
+                  std::to_string(row.port) + " " + row.api + " " + std::to_string(row.problems));
         // What was used is what was saved, and nothing else.
         const nlohmann::json saved = nlohmann::json::parse(read_test_file(file), nullptr, false);
         EXPECT_EQ(saved, (nlohmann::json{{"gsi_token", s.gsi_token}, {"gsi_port", s.gsi_port}, {"api_base_url", s.api_base_url}}));

@@ -127,7 +127,6 @@ TEST_F(TrayWindow, ConsoleSwitchFlipsTheConsoleWindow) {
         EXPECT_TRUE(tray_hide_console(tray));
         command(tray, kTrayConsoleCommand);   // shown again
     }
-    const bool was_visible = IsWindowVisible(console);
     for (bool hidden : {true, false}) {
         command(tray, kTrayConsoleCommand);
         EXPECT_EQ(!IsWindowVisible(console), hidden);
@@ -136,7 +135,6 @@ TEST_F(TrayWindow, ConsoleSwitchFlipsTheConsoleWindow) {
     command(tray, kTrayConsoleCommand);
     tray_destroy(tray);   // brings back a console the agent hid
     EXPECT_TRUE(IsWindowVisible(console));
-    if (!was_visible) ShowWindow(console, SW_HIDE);
 }
 
 // The menu holds the main loop while it is open: the loop's inputs are still
@@ -160,10 +158,7 @@ TEST_F(TrayWindow, AnOpenMenuKeepsTheLoopGoingAndClosesOnStop) {
 // Explorer started again: the icons it showed are gone, and it broadcasts
 // "TaskbarCreated" (also sent while icons survive, on a display change).
 TEST_F(TrayWindow, TheIconComesBackWhenExplorerStartsAgain) {
-    NOTIFYICONDATAW icon{};
-    icon.cbSize = sizeof(icon);
-    icon.hWnd = static_cast<HWND>(tray.window);
-    icon.uID = 1;
+    NOTIFYICONDATAW icon{sizeof(NOTIFYICONDATAW), static_cast<HWND>(tray.window), 1};
     for (bool explorer_lost_it : {true, false}) {
         if (explorer_lost_it) ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &icon));
         SendMessageW(icon.hWnd, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
@@ -178,8 +173,7 @@ TEST_F(TrayWindow, TheClipboardGetsTheLinkOrFailsWhileAnotherWindowHoldsIt) {
     std::uint32_t error = 99;
     ASSERT_TRUE(copy_to_clipboard(link, error, &tray));
     EXPECT_EQ(clipboard_text(static_cast<HWND>(tray.window)), utf8_to_wide(link));
-    ASSERT_TRUE(copy_to_clipboard("before", error));
-    EXPECT_EQ(error, 0u);
+    ASSERT_TRUE(copy_to_clipboard("before", error) && error == 0);
     EXPECT_EQ(clipboard_text(), L"before");
     HANDLE opened = CreateEventW(nullptr, TRUE, FALSE, nullptr), release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::thread holder([&] {   // a window of its own: Wine lets callers without one share an open clipboard
@@ -209,8 +203,6 @@ TEST_F(TrayWindow, TheClipboardGetsTheLinkOrFailsWhileAnotherWindowHoldsIt) {
 
 #include <map>
 
-#include "core/event_log.h"
-
 namespace {
 
 // PATH holds only a folder of stand-in helpers and no desktop session is set
@@ -221,11 +213,11 @@ protected:
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR"}) unsetenv(name);
         setenv("PATH", path_to_utf8(dir).c_str(), 1);
     }
-    // A helper that records its arguments and input (or runs `body`), then exits with `code`.
-    void helper(const std::string& name, int code, std::string body = "") {
+    // A helper that records its arguments and input, then exits with `code`.
+    void helper(const std::string& name, int code) {
         const std::string file = path_to_utf8(dir / name);
-        if (body.empty()) body = "echo \"$@\" > \"" + file + ".args\"\n/bin/cat > \"" + file + ".in\"\n";
-        write_test_file(dir / name, "#!/bin/sh\n" + body + "exit " + std::to_string(code) + "\n");
+        write_test_file(dir / name, "#!/bin/sh\necho \"$@\" > \"" + file + ".args\"\n/bin/cat > \"" + file + ".in\"\nexit " +
+                                        std::to_string(code) + "\n");
         chmod(file.c_str(), 0755);
     }
     std::filesystem::path dir = make_temp_dir("clipboard");
@@ -256,11 +248,11 @@ TEST_F(ClipboardHelper, TheSessionDecidesWhichHelperGetsTheLink) {
         std::uint32_t error = 99;
         EXPECT_EQ(copy_to_clipboard(link, error), row.error == 0);
         EXPECT_EQ(error, row.error);
-        for (const std::string name : {"wl-copy", "xclip", "xsel"}) {
-            const bool received = std::filesystem::exists(dir / (name + ".in"));
-            EXPECT_EQ(received, name == row.receiver) << name;
-            if (received) { EXPECT_EQ(read_test_file(dir / (name + ".args")) + read_test_file(dir / (name + ".in")), row.args + link); }
-        }
+        std::string got;   // which helper got what
+        for (const std::string name : {"wl-copy", "xclip", "xsel"})
+            if (std::filesystem::exists(dir / (name + ".in")))
+                got += name + " " + read_test_file(dir / (name + ".args")) + read_test_file(dir / (name + ".in"));
+        EXPECT_EQ(got, *row.receiver ? row.receiver + std::string(" ") + row.args + link : "");
         const std::string hint = clipboard_missing_hint();
         EXPECT_TRUE(*row.hint ? contains(hint, row.hint) : hint.empty()) << hint;
     }
@@ -273,21 +265,6 @@ TEST_F(ClipboardHelper, NotificationGoesThroughNotifySendWithASessionBus) {
     setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent", 1);
     notify_room_ready("https://rooms.example/r/1", true);
     EXPECT_EQ(read_test_file(dir / "notify-send.args"), "--app-name=vantor Room ready -- link copied https://rooms.example/r/1\n");
-}
-
-// The helper gets the text as its input and nothing else the agent holds
-// open: neither the event log nor the temporary file's own descriptor.
-TEST_F(ClipboardHelper, TheHelperInheritsOnlyItsInput) {
-    EventLog log;
-    ASSERT_TRUE(log_open(log, dir / "logs"));
-    helper("xclip", 0, "/bin/cat > /dev/null\nfor f in /proc/$$/fd/*; do /bin/readlink \"$f\"; done > \"" + path_to_utf8(dir / "open.txt") + "\"\n");
-    setenv("DISPLAY", ":99", 1);
-    std::uint32_t error = 99;
-    ASSERT_TRUE(copy_to_clipboard("https://rooms.example/r/1", error));
-    const std::string open = read_test_file(dir / "open.txt");
-    EXPECT_FALSE(contains(open, path_to_utf8(log.path))) << open;
-    const std::size_t input = open.find("vantor-clip-");
-    EXPECT_TRUE(input != std::string::npos && open.find("vantor-clip-", input + 1) == std::string::npos) << open;   // its input, once
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-// Registry strings: the real registry under Windows (and Wine), Steam's
-// registry.vdf elsewhere. The plain lookups of Steam's keys are exercised by
-// every end-to-end test; these are the edges.
+// Registry strings (the real registry under Windows and Wine, Steam's registry.vdf
+// elsewhere): the end-to-end tests read Steam's keys, these are the edges.
 #include "core/registry.h"
 
 #include <gtest/gtest.h>

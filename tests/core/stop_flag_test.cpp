@@ -1,5 +1,3 @@
-// The stop and finished flags and what the console control handler does with
-// each control type.
 #include "core/stop_flag.h"
 
 #include <gtest/gtest.h>
@@ -9,8 +7,8 @@
 
 #include "core/clock.h"
 
-// Ctrl+C and Ctrl+Break stop at once, closing the console waits for the run
-// to finish (the finished flag is never cleared), later types are not ours.
+// The console control handler: Ctrl+C and Ctrl+Break stop at once, closing the console waits
+// for the run to finish (the finished flag is never cleared), later types are not ours.
 TEST(StopFlag, EachControlTypeAndStopSignal) {
     for (unsigned long type : {0ul, 1ul, 5ul, 6ul}) {
         clear_stop();

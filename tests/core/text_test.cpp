@@ -12,9 +12,6 @@ TEST(Text, HelpersTurnEachInputIntoItsExpectedText) {
     struct Row { const char* name; std::string (*fn)(std::string_view); std::string in, out; };
     const Row rows[] = {
         {"trim takes the four blanks from both ends", trimmed, "\t x \r\n", "x"},
-        {"trim keeps vertical tab, form feed and inner blanks", trimmed, "\v a  b\f", "\v a  b\f"},
-        {"Cyrillic, CJK and emoji survive UTF-16", wide_round_trip,
-         "Z:\\Игры\\Steam \xE4\xB8\xAD\xE6\x96\x87 \xF0\x9F\x98\x80", "Z:\\Игры\\Steam \xE4\xB8\xAD\xE6\x96\x87 \xF0\x9F\x98\x80"},
         {"an invalid byte becomes U+FFFD on the way to UTF-16", wide_round_trip, "a\xFFz", "a" + cut + "z"},
         {"valid UTF-8 is kept", valid_utf8, "ok \xC3\xA9", "ok \xC3\xA9"},
         {"a name cut mid-character", valid_utf8, "ab\xE2\x82", "ab" + cut + cut},

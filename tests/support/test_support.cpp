@@ -35,9 +35,7 @@ void write_test_file(const std::filesystem::path& path, std::string_view bytes) 
 
 std::string read_test_file(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 std::vector<nlohmann::json> logged_events(EventLog& log, std::string_view name) {
