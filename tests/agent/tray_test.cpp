@@ -158,9 +158,12 @@ TEST_F(TrayWindow, AnOpenMenuKeepsTheLoopGoingAndClosesOnStop) {
 // Explorer started again: the icons it showed are gone, and it broadcasts
 // "TaskbarCreated" (also sent while icons survive, on a display change).
 TEST_F(TrayWindow, TheIconComesBackWhenExplorerStartsAgain) {
-    NOTIFYICONDATAW icon{sizeof(NOTIFYICONDATAW), static_cast<HWND>(tray.window), 1};
+    NOTIFYICONDATAW icon{};
+    icon.cbSize = sizeof(icon);
+    icon.hWnd = static_cast<HWND>(tray.window);
+    icon.uID = 1;
     for (bool explorer_lost_it : {true, false}) {
-        if (explorer_lost_it) ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &icon));
+        ASSERT_TRUE(!explorer_lost_it || Shell_NotifyIconW(NIM_DELETE, &icon));
         SendMessageW(icon.hWnd, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
         EXPECT_TRUE(tray.icon_added && Shell_NotifyIconW(NIM_MODIFY, &icon)) << explorer_lost_it;
     }
