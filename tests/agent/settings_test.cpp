@@ -21,10 +21,8 @@ bool is_new_token(const std::string& token) {
 TEST(Settings, WhatIsFoundAndWhatIsUsed) {
     const std::string def = kDefaultApiBase;
     const std::string new_token;   // a fresh one
-    struct Row {
-        const char* name; std::optional<std::string> file; std::string cfg_token; std::int32_t port_override;
-        std::string api_override; std::string token; std::uint32_t port; std::string api; std::size_t problems; bool kept;
-    };
+    struct Row { const char* name; std::optional<std::string> file; std::string cfg_token; std::int32_t port_override;
+                 std::string api_override, token; std::uint32_t port; std::string api; std::size_t problems; bool kept; };
     const Row rows[] = {
         {"nothing yet: a new token", std::nullopt, "", 0, "", new_token, 47474, def, 0, false},
         {"the token is taken over from the GSI cfg", std::nullopt, "cafe0123beef4567", 0, "", "cafe0123beef4567", 47474, def, 0, false},

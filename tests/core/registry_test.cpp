@@ -39,8 +39,7 @@ TEST(ReadRegistryString, RealRegistry) {
 
 TEST(ReadRegistryString, SteamRegistryVdf) {
     const std::filesystem::path home = make_temp_dir("registry-vdf");
-    const std::string old = std::getenv("HOME") ? std::getenv("HOME") : "";
-    setenv("HOME", path_to_utf8(home).c_str(), 1);
+    setenv("HOME", path_to_utf8(home).c_str(), 1);   // nothing else in this program reads it
     // Steam's own key case varies; names compare as the Windows registry does.
     write_test_file(home / ".steam" / "registry.vdf", "\"Registry\" { \"HKCU\" { \"Software\" { \"Valve\" { \"Steam\" {\n"
           "\"SteamPath\" \"/home/игрок/.local/share/Steam\" \"ActiveProcess\" { \"pid\" \"1\" } } } } } }\n");
@@ -48,6 +47,5 @@ TEST(ReadRegistryString, SteamRegistryVdf) {
     EXPECT_FALSE(read_registry_string("Software\\Valve\\Steam", "ActiveProcess"));   // a key
     write_test_file(home / ".steam" / "registry.vdf", "\"Registry\" { \"HKCU\" { \"Software\" { \"SteamPath\" \"/unterminated");
     EXPECT_FALSE(read_registry_string("Software", "SteamPath"));
-    setenv("HOME", old.c_str(), 1);
 }
 #endif

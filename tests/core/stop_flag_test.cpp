@@ -18,7 +18,7 @@ TEST(StopFlag, EachControlTypeAndStopSignal) {
     EXPECT_FALSE(run_finished());
     clear_stop();
     std::thread run([] {
-        while (!stop_requested()) sleep_ms(5);
+        for (int i = 0; i < 1000 && !stop_requested(); ++i) sleep_ms(5);   // bounded: a lost stop fails, not hangs
         sleep_ms(200);   // the stop sequence
         mark_run_finished();
     });
