@@ -10,56 +10,37 @@
 
 #include "agent/match_state.h"
 #include "core/event_log.h"
-#include "core/text.h"
 #include "gsi/gsi_listener.h"
 #include "tests/support/test_support.h"
-
-namespace {
-
-constexpr const char* kToken = "Fh3kQ9vT2mXc8LpA";
-
-std::string fixture(const char* name) {
-    return read_test_file(source_dir() / path_from_utf8("tests/gsi/data") / path_from_utf8(name));
-}
-
-struct GsiPass : testing::Test {
-    GsiListener listener;   // never started: the test fills its queue
-    EventLog log;
-    MatchState match;
-    GsiView view;
-
-    void SetUp() override { ASSERT_TRUE(log_open(log, make_temp_dir("gsi-pass"))); }
-
-    std::size_t pass(std::initializer_list<std::string> bodies) {
-        for (const std::string& body : bodies) listener.enqueue(body);
-        return handle_gsi_queue(listener, kToken, match, view, log);
-    }
-};
 
 // A flood of wrong-token POSTs, shaped like the game's bodies: the queue keeps
 // the newest, a pass takes a bounded share oldest first (so the console and
 // the stop flag come round every pass), and the dropped bodies are reported
 // once in a --debug record.
-TEST_F(GsiPass, AFloodIsHandledABoundedShareAPass) {
+TEST(GsiPass, AFloodIsHandledABoundedShareAPass) {
+    const std::string token = "Fh3kQ9vT2mXc8LpA";
+    GsiListener listener;   // never started: the test fills its queue
+    EventLog log;
+    MatchState match;
+    GsiView view;
+    ASSERT_TRUE(log_open(log, make_temp_dir("gsi-pass")));
     log.debug = true;
-    std::string foreign = fixture("live_round3.json");
-    foreign.replace(foreign.find(kToken), 16, "not-the-token-16");
+    auto pass = [&](std::initializer_list<std::string> bodies) {
+        for (const std::string& body : bodies) listener.enqueue(body);
+        return handle_gsi_queue(listener, token, match, view, log);
+    };
+    std::string foreign = read_test_file(source_dir() / "tests/gsi/data/live_round3.json");
+    foreign.replace(foreign.find(token), 16, "not-the-token-16");
     for (int i = 0; i < 300; ++i) listener.enqueue(foreign);
-    listener.enqueue(fixture("warmup_mirage.json"));   // the game's own body comes last
+    listener.enqueue(read_test_file(source_dir() / "tests/gsi/data/warmup_mirage.json"));   // the game's own, last
     std::vector<std::size_t> handled;
     while (!listener.queue.empty() && handled.size() < 20) handled.push_back(pass({}));
     EXPECT_EQ(handled, std::vector<std::size_t>(kGsiQueueMaxBodies / kGsiBodiesPerPass, kGsiBodiesPerPass));
     EXPECT_EQ(match.room.map, "de_mirage");   // reached, in order, after the flood
-    const auto dropped = logged_events(log, "gsi_dropped");
-    ASSERT_EQ(dropped.size(), 1u);
-    EXPECT_EQ(dropped[0]["dropped"], 301 - kGsiQueueMaxBodies);
-
+    EXPECT_EQ(logged_events(log, "gsi_dropped").at(0)["dropped"], 301 - kGsiQueueMaxBodies);
     // Bodies of 1.5 MiB: one a pass, since two pass the byte bound.
-    std::string big = foreign;
-    big.insert(1, "\"padding\": \"" + std::string(1536 * 1024, 'x') + "\",");
+    const std::string big = "{\"padding\": \"" + std::string(1536 * 1024, 'x') + "\"," + foreign.substr(1);
     EXPECT_EQ(pass({big, big, big}), 1u);
     EXPECT_EQ(pass({}), 1u);
     EXPECT_EQ(logged_events(log, "gsi_dropped").size(), 1u);   // nothing new dropped: no new record
 }
-
-}  // namespace

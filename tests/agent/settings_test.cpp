@@ -10,23 +10,8 @@
 #include "gsi/cfg_files.h"
 #include "tests/support/test_support.h"
 
-namespace {
-
 bool is_new_token(const std::string& token) {
     return token.size() == 16 && token.find_first_not_of("0123456789abcdef") == std::string::npos;
-}
-
-TEST(Settings, FirstRunWritesTheFileASecondRunKeepsIt) {
-    const auto data = make_temp_dir("settings-first") / "vantor";
-    std::vector<std::string> problems;
-    const AgentSettings settings = load_settings(data, data / "cfg", 0, {}, problems);
-    EXPECT_TRUE(is_new_token(settings.gsi_token)) << settings.gsi_token;
-    EXPECT_EQ(read_test_file(data / "agent.json"),
-              std::string("{\n  \"api_base_url\": \"") + kDefaultApiBase + "\",\n  \"gsi_port\": 47474,\n"
-                  "  \"gsi_token\": \"" + settings.gsi_token + "\"\n}\n");
-    EXPECT_EQ(load_settings(data, data / "cfg", 0, {}, problems).gsi_token, settings.gsi_token);
-    EXPECT_TRUE(problems.empty());
-    EXPECT_NE(new_gsi_token(), new_gsi_token());
 }
 
 // agent.json (nullopt: none) and the GSI cfg's token as they are found, the
@@ -36,18 +21,14 @@ TEST(Settings, FirstRunWritesTheFileASecondRunKeepsIt) {
 TEST(Settings, WhatIsFoundAndWhatIsUsed) {
     const std::string def = kDefaultApiBase;
     const std::string new_token;   // a fresh one
-    struct Row {
-        const char* name; std::optional<std::string> file; std::string cfg_token; std::int32_t port_override;
-        std::string api_override; std::string token; std::uint32_t port; std::string api; std::size_t problems; bool kept;
-    };
+    struct Row { const char* name; std::optional<std::string> file; std::string cfg_token; std::int32_t port_override;
+                 std::string api_override, token; std::uint32_t port; std::string api; std::size_t problems; bool kept; };
     const Row rows[] = {
         {"nothing yet: a new token", std::nullopt, "", 0, "", new_token, 47474, def, 0, false},
         {"the token is taken over from the GSI cfg", std::nullopt, "cafe0123beef4567", 0, "", "cafe0123beef4567", 47474, def, 0, false},
         {"a damaged file loses nothing CS2 already has", "{\"gsi_token\": \"cafe", "cafe0123beef4567", 0, "", "cafe0123beef4567", 47474, def, 1, true},
         {"a cfg token that JSON cannot hold is not taken over", std::nullopt, "Fh3kQ\xc5\x89\xab\xcdLpA", 0, "", new_token, 47474, def, 0, false},
-        {"a trailing comma, as a hand edit leaves it", "{\"gsi_port\": 47480, \"gsi_token\": \"9f86d081884c7d65\",}\n", "", 0, "", new_token, 47474, def, 1, true},
         {"an array", "[1, 2, 3]", "", 0, "", new_token, 47474, def, 1, true},
-        {"a string", "\"just text\"", "", 0, "", new_token, 47474, def, 1, true},
         {"empty: nothing to keep", "", "", 0, "", new_token, 47474, def, 0, false},
         {"wrong types are read key by key", "{\"gsi_token\": 5, \"api_base_url\": null}", "", 0, "", new_token, 47474, def, 0, false},
         {"a fraction of a port is cut, UTF-8 kept, extra keys dropped",
@@ -58,15 +39,10 @@ TEST(Settings, WhatIsFoundAndWhatIsUsed) {
         {"only the file switches the API off", R"({"gsi_token":"abc","api_base_url":""})", "", 0, "", "abc", 47474, "", 0, false},
         {"port 0", R"({"gsi_token":"abc","gsi_port":0})", "", 0, "", "abc", 47474, def, 1, false},
         {"port 65536", R"({"gsi_token":"abc","gsi_port":65536})", "", 0, "", "abc", 47474, def, 1, false},
-        {"a negative port", R"({"gsi_token":"abc","gsi_port":-1})", "", 0, "", "abc", 47474, def, 1, false},
-        {"a huge port", R"({"gsi_token":"abc","gsi_port":1e300})", "", 0, "", "abc", 47474, def, 1, false},
         {"a port as text", R"({"gsi_token":"abc","gsi_port":"5000"})", "", 0, "", "abc", 47474, def, 1, false},
-        {"a port of false", R"({"gsi_token":"abc","gsi_port":false})", "", 0, "", "abc", 47474, def, 1, false},
-        {"a port of true reads as 1", R"({"gsi_token":"abc","gsi_port":true})", "", 0, "", "abc", 1, def, 0, false},
         {"an override hides a bad port", R"({"gsi_token":"abc","gsi_port":0})", "", 6000, "", "abc", 6000, def, 0, false},
         {"a token with a quote would rewrite the cfg", R"({"gsi_token":"x\" } \"uri\" \"http://elsewhere/"})", "", 0, "", new_token, 47474, def, 1, false},
         {"a token with a backslash", R"({"gsi_token":"back\\slash"})", "", 0, "", new_token, 47474, def, 1, false},
-        {"a token with a line feed", R"({"gsi_token":"new\nline"})", "", 0, "", new_token, 47474, def, 1, false},
         {"a token with letters beyond ASCII is fine", R"({"gsi_token":"caf\u00e9"})", "", 0, "", "caf\xc3\xa9", 47474, def, 0, false},
     };
     for (const Row& row : rows) {
@@ -78,9 +54,8 @@ TEST(Settings, WhatIsFoundAndWhatIsUsed) {
         std::vector<std::string> problems;
         const AgentSettings s = load_settings(data, root / "cfg", row.port_override, row.api_override, problems);
         EXPECT_TRUE(row.token.empty() ? is_new_token(s.gsi_token) : s.gsi_token == row.token) << s.gsi_token;
-        EXPECT_EQ(s.gsi_port, row.port);
-        EXPECT_EQ(s.api_base_url, row.api);
-        EXPECT_EQ(problems.size(), row.problems);
+        EXPECT_EQ(std::to_string(s.gsi_port) + " " + s.api_base_url + " " + std::to_string(problems.size()),
+                  std::to_string(row.port) + " " + row.api + " " + std::to_string(row.problems));
         // What was used is what was saved, and nothing else.
         const nlohmann::json saved = nlohmann::json::parse(read_test_file(file), nullptr, false);
         EXPECT_EQ(saved, (nlohmann::json{{"gsi_token", s.gsi_token}, {"gsi_port", s.gsi_port}, {"api_base_url", s.api_base_url}}));
@@ -90,9 +65,8 @@ TEST(Settings, WhatIsFoundAndWhatIsUsed) {
         ASSERT_EQ(kept.size(), row.kept ? 1u : 0u);
         if (!row.kept) continue;
         EXPECT_EQ(read_test_file(kept[0]), *row.file);
-        EXPECT_TRUE(starts_with(path_to_utf8(kept[0].filename()), "agent.broken-"));
-        EXPECT_TRUE(contains(problems.at(0), path_to_utf8(file))) << problems[0];
-        EXPECT_TRUE(contains(problems.at(0), " -- kept it as " + path_to_utf8(kept[0]) + "; using the default settings"));
+        EXPECT_TRUE(contains(problems.at(0), path_to_utf8(file)) && contains(problems[0], " -- kept it as " +
+                    path_to_utf8(kept[0]) + "; using the default settings")) << problems[0];
     }
 }
 
@@ -103,6 +77,5 @@ TEST(Settings, AnUnwritableDataFolderStillGivesSettings) {
     const AgentSettings settings = load_settings(data, data / "cfg", 0, "https://y.test", problems);
     EXPECT_TRUE(is_new_token(settings.gsi_token));
     EXPECT_EQ(settings.api_base_url, "https://y.test");
+    EXPECT_NE(new_gsi_token(), new_gsi_token());
 }
-
-}  // namespace

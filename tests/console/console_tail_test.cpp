@@ -1,3 +1,6 @@
+// What console.log delivers reaches the agent once, whole and in order: no
+// line lost, none doubled, however the writes and polls fall. (A console.log
+// that is no regular file is refused: tests/agent/main_loop_test.py.)
 #include "console/console_tail.h"
 
 #include <filesystem>
@@ -8,14 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#ifndef _WIN32
-#include <sys/stat.h>
-#endif
-
 #include "core/text.h"
 #include "tests/support/test_support.h"
-
-namespace {
 
 using Lines = std::vector<std::string>;
 
@@ -34,7 +31,7 @@ Lines poll(ConsoleTail& tail, bool restart_expected = false) {
     return lines;
 }
 
-// A tail on an empty console.log in a fresh folder.
+// A tail opened at the end of a console.log in a fresh folder, holding `before`.
 std::filesystem::path fresh_log(ConsoleTail& tail, const char* tag, std::string_view before = "") {
     const auto log = make_temp_dir(tag) / "console.log";
     write_test_file(log, before);
@@ -42,109 +39,52 @@ std::filesystem::path fresh_log(ConsoleTail& tail, const char* tag, std::string_
     return log;
 }
 
-TEST(ConsoleTail, OpensAtTheEndAndReadsOnlyNewLines) {
+// Opening at the end and a console.log waited for while missing are in
+// tests/agent/main_loop_test.py.
+TEST(ConsoleTail, ALineBegunBeforeTheOpenOrSplitAcrossPollsComesOutOnceWhole) {
     ConsoleTail tail;
-    const auto log = fresh_log(tail, "tail-\xc3\xa9t\xc3\xa9", "old line\nold partial");   // non-ASCII folder
-    EXPECT_TRUE(poll(tail).empty());
-    append(log, " rest\nnew line\n");
-    // The rest of a line begun before the open is a line of its own.
-    EXPECT_EQ(poll(tail), (Lines{" rest", "new line"}));
-    ConsoleTail from_start;
-    ASSERT_TRUE(from_start.open(log, true));
-    EXPECT_EQ(poll(from_start), (Lines{"old line", "old partial rest", "new line"}));
-}
-
-TEST(ConsoleTail, ALineSplitAcrossPollsIsDeliveredOnceWhole) {
-    ConsoleTail tail;
-    const auto log = fresh_log(tail, "tail-split");
-    append(log, "execing van");
-    EXPECT_TRUE(poll(tail).empty());
+    const auto log = fresh_log(tail, "tail-\xc3\xa9t\xc3\xa9", "old partial");   // non-ASCII folder
+    append(log, " rest\nexecing van");
+    EXPECT_EQ(poll(tail), (Lines{" rest"}));   // the rest of a line begun before the open is one of its own
     append(log, "tor\r");
     EXPECT_TRUE(poll(tail).empty());
     // The CR of a pair split across polls is dropped, only one CR is.
     append(log, "\n\r\n\na\r\r\nlast without feed");
     EXPECT_EQ(poll(tail), (Lines{"execing vantor", "", "", "a\r"}));
-    EXPECT_TRUE(poll(tail).empty());
-    append(log, "\n");
-    EXPECT_EQ(poll(tail), (Lines{"last without feed"}));
-}
-
-TEST(ConsoleTail, AShorterFileIsANewSessionAndAMissingOneIsWaitedFor) {
-    const auto log = make_temp_dir("tail-restart") / "console.log";
-    ConsoleTail tail;
-    EXPECT_FALSE(tail.open(log, false));   // missing: read from its first byte once it is there
-    write_test_file(log, "first session line\nhalf a li");
-    EXPECT_EQ(poll(tail), (Lines{"first session line"}));
-    write_test_file(log, "new\nsession\n");   // truncated and rewritten, shorter
-    EXPECT_EQ(poll(tail, true), (Lines{"new", "session"}));   // the old half line is gone
-    std::filesystem::remove(log);
-    Lines lines;
-    bool restarted = false;
-    EXPECT_FALSE(tail.poll(lines, restarted));   // deleted: the poll fails, nothing changes
-    write_test_file(log, std::string(12, 'x') + "tail\n");
-    EXPECT_EQ(poll(tail), (Lines{"tail"}));
-}
-
-TEST(ConsoleTail, WhatIsNoRegularFileIsRefusedWithoutWaiting) {
-#ifdef _WIN32
-    const std::vector<std::filesystem::path> paths = {path_from_utf8("NUL")};
-#else
-    const auto fifo = make_temp_dir("tail-fifo") / "console.log";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);   // opening it for reading would wait for a writer
-    const std::vector<std::filesystem::path> paths = {fifo, path_from_utf8("/dev/zero")};
-#endif
-    for (const auto& path : paths) {
-        ConsoleTail tail;
-        bool not_regular = false;
-        EXPECT_FALSE(tail.open(path, false, &not_regular)) << path;
-        EXPECT_TRUE(not_regular) << path;
-        Lines lines;
-        bool restarted = false;
-        EXPECT_FALSE(tail.poll(lines, restarted)) << path;
-    }
+    write_test_file(log, "new\n");   // CS2 started again: a new, shorter file; the old half line is gone
+    EXPECT_EQ(poll(tail, true), (Lines{"new"}));
 }
 
 // A backlog of long lines is read at most 4 MiB a poll and 8 MiB of bare line
 // feeds come out a bounded number of lines a poll: nothing is lost or repeated.
-TEST(ConsoleTail, WorkAPollIsBoundedAndNothingIsLost) {
+// An endless line keeps memory bounded.
+TEST(ConsoleTail, WorkAndMemoryAPollAreBoundedAndNothingIsLost) {
     ConsoleTail tail;
     const auto log = fresh_log(tail, "tail-bounded");
     std::string backlog;
     for (int i = 0; i < 10000; ++i) backlog += std::string(999, 'a') + "\n";
-    append(log, backlog + std::string(8u << 20, '\n') + "12/06 21:14:03 [Client] execing vantor\r\nhalf");
-    std::size_t long_lines = 0, empty = 0, polls = 0;
+    append(log, backlog + std::string(8u << 20, '\n') + "execing vantor\r\n");
+    std::size_t long_lines = 0, empty = 0;
     Lines others;
-    for (std::uint64_t before = tail.offset;; before = tail.offset, ++polls) {
+    for (std::uint64_t before = tail.offset, polls = 0; polls < 1000; before = tail.offset, ++polls) {   // 131 are enough
         const Lines got = poll(tail);
         if (got.empty()) break;
         EXPECT_LE(got.size(), kTailLinesPerPoll);
         EXPECT_LE(tail.offset - before, kTailReadCap);
         for (const std::string& line : got) {
             if (line.empty()) ++empty;
-            else if (line == std::string(999, 'a')) ++long_lines;
+            else if (line == backlog.substr(0, 999)) ++long_lines;
             else others.push_back(line);
         }
     }
-    EXPECT_EQ(long_lines, 10000u);
-    EXPECT_EQ(empty, 8u << 20);
-    EXPECT_EQ(others, Lines{"12/06 21:14:03 [Client] execing vantor"});
-    EXPECT_GE(polls, (8u << 20) / kTailLinesPerPoll);
-    EXPECT_EQ(tail.partial_line, "half");
-}
-
-TEST(ConsoleTail, AnEndlessLineKeepsMemoryBounded) {
-    ConsoleTail tail;
-    const auto log = fresh_log(tail, "tail-endless");
+    EXPECT_TRUE(long_lines == 10000u && empty == 8u << 20 && others == Lines{"execing vantor"}) << long_lines << " " << empty;
     for (int i = 0; i < 3; ++i) {
         append(log, std::string(3u << 20, 'x'));
         EXPECT_EQ(poll(tail), Lines{});
         EXPECT_LE(tail.partial_line.size(), kTailLineCap);
     }
     append(log, "\nexecing vantor\n");
-    const Lines lines = poll(tail);
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0].size(), kTailLineCap);
-    EXPECT_EQ(lines[1], "execing vantor");
+    EXPECT_EQ(poll(tail), (Lines{std::string(kTailLineCap, 'x'), "execing vantor"}));
 }
 
 TEST(ConsoleTail, RandomChunkingLosesAndRepeatsNothing) {
@@ -152,7 +92,7 @@ TEST(ConsoleTail, RandomChunkingLosesAndRepeatsNothing) {
     const auto log = fresh_log(tail, "tail-random", "before the agent\n");
     std::mt19937 rng(20240607);
     std::string stream;
-    Lines expected;
+    Lines expected, seen;
     for (int i = 0; i < 3000; ++i) {
         std::string line = "12/06 21:14:03 [Client] line " + std::to_string(i);
         line.append(rng() % 200, static_cast<char>('a' + i % 26));
@@ -160,7 +100,6 @@ TEST(ConsoleTail, RandomChunkingLosesAndRepeatsNothing) {
         expected.push_back(line);
         stream += line + ((rng() % 3 == 0) ? "\r\n" : "\n");
     }
-    Lines seen;
     for (std::size_t at = 0; at < stream.size();) {
         const std::size_t chunk = std::min<std::size_t>(stream.size() - at, 1 + rng() % 900);
         append(log, std::string_view(stream).substr(at, chunk));
@@ -170,5 +109,3 @@ TEST(ConsoleTail, RandomChunkingLosesAndRepeatsNothing) {
     for (std::string& line : poll(tail)) seen.push_back(std::move(line));
     EXPECT_EQ(seen, expected);
 }
-
-}  // namespace

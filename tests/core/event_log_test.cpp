@@ -14,30 +14,23 @@ using nlohmann::json;
 TEST(EventLog, RecordMergesObjectsWrapsOtherValuesAndTruncatesTheTime) {
     const std::int64_t stamp = 17650501439999999LL;   // 2025-12-06 19:42:23.9999999 UTC, 100 ns units
     const json merged = event_record("error", json{{"where", "tail_open"}}, stamp);
-    EXPECT_EQ(merged["where"], "tail_open");
-    EXPECT_EQ(merged["ts"], "2025-12-06T19:42:23.999Z");
+    EXPECT_EQ(merged["where"].get<std::string>() + " " + merged["ts"].get<std::string>(), "tail_open 2025-12-06T19:42:23.999Z");
     EXPECT_EQ(event_record("x", "text", stamp)["value"], "text");
-    EXPECT_EQ(console_prefix(12.34), "[   12.3s] ");
 }
 
-// A player's name with a colour, a title and a hyperlink: the console shows
-// it defanged on every road (event text and plain lines); the record keeps it.
-TEST(EventLog, ConsoleLinesCannotCarryEscapeSequences) {
+// Every record is one line of valid JSON. A player's name with a colour, a
+// title and a hyperlink is kept in the record; the console shows it defanged
+// on every road (event text and plain lines).
+TEST(EventLog, EveryRecordIsOneLineOfValidJsonAndTheConsoleGetsNoEscapes) {
     const std::string name = "\x1b[31mred\x1b]0;title\x07\x1b]8;;https://evil.example\x1b\\x\xC2\x9B" "2J";
     EventLog log;
-    ASSERT_TRUE(log_open(log, make_temp_dir("event-log-escapes")));
+    ASSERT_TRUE(log_open(log, make_temp_dir("event-log") / "logs"));
     testing::internal::CaptureStdout();
     log_event(log, "gsi_player_new", json{{"name", name}}, "gsi player: '" + name + "'");
     log_console(log, "    76561198000000001  gsi            CT     " + name);
     const std::string console = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(console.find('\x1b'), std::string::npos) << console;
-    EXPECT_EQ(console.find("\xC2\x9B"), std::string::npos) << console;
+    EXPECT_TRUE(console.find('\x1b') == std::string::npos && console.find("\xC2\x9B") == std::string::npos) << console;
     EXPECT_EQ(logged_events(log, "gsi_player_new").at(0)["name"], name);
-}
-
-TEST(EventLog, EveryRecordIsOneLineOfValidJson) {
-    EventLog log;
-    ASSERT_TRUE(log_open(log, make_temp_dir("event-log") / "logs"));
     log_event(log, "status_match", json{{"name", std::string("cut \xE2\x82")}}, "");
     log_debug_event(log, "gsi_event", json{{"raw", 1}}, "");   // dropped: debug is off
     log.debug = true;
@@ -50,18 +43,9 @@ TEST(EventLog, EveryRecordIsOneLineOfValidJson) {
         });
     for (auto& thread : threads) thread.join();
     const std::string content = read_test_file(log.path);
-    EXPECT_EQ(std::count(content.begin(), content.end(), '\n'), 202);
+    EXPECT_EQ(std::count(content.begin(), content.end(), '\n'), 203);
     EXPECT_EQ(content.back(), '\n');
     EXPECT_EQ(logged_events(log, "tick").size(), 200u);   // each line parses on its own
     EXPECT_EQ(logged_events(log, "status_match").at(0)["name"], "cut \xEF\xBF\xBD");
     EXPECT_EQ(logged_events(log, "gsi_event").at(0)["raw"], "a\nb");
-}
-
-TEST(EventLog, AnUnwritableFolderLeavesTheLogConsoleOnly) {
-    const auto dir = make_temp_dir("event-log-blocked");
-    write_test_file(dir / "file", "x");
-    EventLog log;
-    EXPECT_FALSE(log_open(log, dir / "file" / "logs"));
-    EXPECT_TRUE(log.path.empty());
-    log_event(log, "x", nullptr, "");   // must not crash
 }

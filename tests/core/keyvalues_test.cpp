@@ -5,8 +5,6 @@
 #include <optional>
 #include <string>
 
-namespace {
-
 // The value at "block>block>key" in the parsed text; "<rejected>" when the
 // text does not parse, nullopt when the path leads nowhere.
 std::optional<std::string> lookup(std::string_view text, std::string_view path) {
@@ -26,47 +24,23 @@ std::string nested(int levels) {
 }
 
 TEST(KeyValues, EdgeCasesOfTheText) {
-    const std::string folders = "\"libraryfolders\"\n{\n\t\"0\"\n\t{\n\t\t\"path\"\t\t\"C:\\\\Games\\\\Steam\"\n"
-                                "\t\t\"apps\"\n\t\t{\n\t\t\t\"730\"\t\t\"123\"\n\t\t}\n\t}\n"
-                                "\t\"1\" { \"path\" \"D:\\\\SteamLibrary\" }\n}\n";
     const std::string rejected = "<rejected>";
     struct Row { const char* name; std::string text; const char* path; std::optional<std::string> value; };
     const Row rows[] = {
-        {"libraryfolders: first library", folders, "libraryfolders>0>path", "C:\\Games\\Steam"},
-        {"libraryfolders: second library", folders, "libraryfolders>1>path", "D:\\SteamLibrary"},
-        {"libraryfolders: an app of a library", folders, "libraryfolders>0>apps>730", "123"},
-        {"case matters for lookups", folders, "LibraryFolders>0>PATH", std::nullopt},
-        {"the first of two equal keys is found", "a 1 a 2", "a", "1"},
-        {"the first of two equal blocks is found", "b { x y } b { x z }", "b>x", "y"},
+        {"case matters for lookups", "Apps { Path v }", "apps>path", std::nullopt},
         {"quoted escapes, an unknown one keeps its letter", R"("k" "a\nb\tc\\d\"e\qf")", "k", "a\nb\tc\\d\"eqf"},
-        {"a quoted value spans lines", "\"k\" \"one\ntwo\"", "k", "one\ntwo"},
-        {"unquoted tokens take no escapes", R"(k a\nb"c)", "k", "a\\nb\"c"},
-        {"unquoted tokens end at a brace", "k{x y}", "k>x", "y"},
         {"a trailing comment", "key value // trailing\r\n", "key", "value"},
-        {"slashes inside a quoted value", "\"q\" \"a//b\"", "q", "a//b"},
-        {"slashes inside an unquoted value", "u a//b // c", "u", "a//b"},
-        {"a single slash is a token", "/ x", "/", "x"},
         {"a byte order mark at the start is skipped", "\xEF\xBB\xBF\"k\" \"v\"", "k", "v"},
-        {"half a byte order mark is a key", "\xEF\xBB k", "\xEF\xBB", "k"},
-        {"the end of the text closes open blocks", "\"a\" { \"b\" { \"c\" \"d\"", "a>b>c", "d"},
-        {"a top-level closing brace ends the document", "\"a\" \"1\" } \"b\" \"2\" {{{", "b", std::nullopt},
-        {"empty key and value", "\"\" \"\"", "", ""},
         {"bytes are kept, NUL included", std::string("\"\xff\" \"\xc3\x28\0z\"", 10), "\xff",
          std::string("\xc3\x28\0z", 4)},
-        {"an empty text", " \r\n\t// only a comment", "k", std::nullopt},
         {"an unterminated value", "\"k\" \"unterminated", "k", rejected},
-        {"an unterminated key", "\"unterminated key", "k", rejected},
         {"a trailing backslash cannot close a string", "\"k\" \"v\\", "k", rejected},
         {"a block without a key", "{ \"k\" \"v\" }", "k", rejected},
-        {"a block inside a block without a key", "a { { } }", "k", rejected},
         {"a key without a value", "\"lonely\"", "k", rejected},
-        {"a key without a value inside a block", "a { k }", "k", rejected},
         {"the deepest nesting allowed", nested(kKvMaxDepth), "k", std::nullopt},
         {"one level too deep", nested(kKvMaxDepth + 1), "k", rejected},
         {"unclosed blocks count towards the depth", [] { std::string s; for (int i = 0; i < 100000; ++i) s += "k{"; return s; }(), "k", rejected},
-        {"a 10 MiB value", "k " + std::string(10u << 20, 'x'), "k", std::string(10u << 20, 'x')},
         {"10 MiB of backslashes", "\"k\" \"" + std::string(10u << 20, '\\'), "k", rejected},
-        {"10 MiB of closing braces", std::string(10u << 20, '}'), "k", std::nullopt},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -75,5 +49,3 @@ TEST(KeyValues, EdgeCasesOfTheText) {
     // Every byte value in a block: no crash, any answer.
     for (int b = 0; b < 256; ++b) (void)kv_parse("a { \"b\" " + std::string(1, static_cast<char>(b)) + " }");
 }
-
-}  // namespace

@@ -5,7 +5,6 @@
 namespace {
 std::string trimmed(std::string_view s) { return std::string(trim(s)); }
 std::string wide_round_trip(std::string_view s) { return wide_to_utf8(utf8_to_wide(s)); }
-std::string path_round_trip(std::string_view s) { return path_to_utf8(path_from_utf8(s)); }
 }  // namespace
 
 TEST(Text, HelpersTurnEachInputIntoItsExpectedText) {
@@ -13,17 +12,11 @@ TEST(Text, HelpersTurnEachInputIntoItsExpectedText) {
     struct Row { const char* name; std::string (*fn)(std::string_view); std::string in, out; };
     const Row rows[] = {
         {"trim takes the four blanks from both ends", trimmed, "\t x \r\n", "x"},
-        {"trim keeps vertical tab, form feed and inner blanks", trimmed, "\v a  b\f", "\v a  b\f"},
-        {"trim of blanks only is empty", trimmed, "    ", ""},
-        {"Cyrillic, CJK and emoji survive UTF-16", wide_round_trip,
-         "Z:\\Игры\\Steam \xE4\xB8\xAD\xE6\x96\x87 \xF0\x9F\x98\x80", "Z:\\Игры\\Steam \xE4\xB8\xAD\xE6\x96\x87 \xF0\x9F\x98\x80"},
         {"an invalid byte becomes U+FFFD on the way to UTF-16", wide_round_trip, "a\xFFz", "a" + cut + "z"},
-        {"paths keep every script", path_round_trip, "\xD0\xB6/\xF0\x9F\x98\x80", "\xD0\xB6/\xF0\x9F\x98\x80"},
         {"valid UTF-8 is kept", valid_utf8, "ok \xC3\xA9", "ok \xC3\xA9"},
         {"a name cut mid-character", valid_utf8, "ab\xE2\x82", "ab" + cut + cut},
         {"an overlong form", valid_utf8, "\xC0\xAF", cut + cut},
         {"a surrogate", valid_utf8, "\xED\xA0\x80", cut + cut + cut},
-        {"escape and bell of a title sequence", printable_text, "n \x1b]0;p\x07 ok\r", "n ?]0;p? ok?"},
         {"line feeds, tabs and letters stay", printable_text, "a\nb\tc \xC3\xA9", "a\nb\tc \xC3\xA9"},
         {"DEL", printable_text, "a\x7F" "b", "a?b"},
         {"C1 CSI and OSC, one mark each", printable_text, "\xC2\x9B" "31m \xC2\x9D" "0 \xC2\x80", "?31m ?0 ?"},

@@ -17,11 +17,9 @@ std::filesystem::path build_dir() { return path_from_utf8(VANTOR_BUILD_DIR); }
 std::filesystem::path make_temp_dir(std::string_view tag) {
     static std::atomic<unsigned> counter{0};
     const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    std::string name = std::string(tag) + "-" + std::to_string(stamp) + "-" +
-                       std::to_string(counter.fetch_add(1));
-    const std::filesystem::path dir = build_dir() / "test-tmp" / path_from_utf8(name);
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
+    const std::filesystem::path dir = build_dir() / "test-tmp" /
+        path_from_utf8(std::string(tag) + "-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+    std::error_code ec;   // the name is new: nothing to clear first
     std::filesystem::create_directories(dir, ec);
     EXPECT_FALSE(ec) << ec.message();
     return dir;
@@ -37,9 +35,7 @@ void write_test_file(const std::filesystem::path& path, std::string_view bytes) 
 
 std::string read_test_file(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 std::vector<nlohmann::json> logged_events(EventLog& log, std::string_view name) {
