@@ -197,42 +197,29 @@ TEST(CandidatePool, SourcesInOrderFirstOneWins) {
     EXPECT_TRUE(build_identity_candidates({}, {}, {}, self, "", kStart).empty());
 }
 
+// An "Alex" from weeks ago (kBase+60) and one seen at `seen` (kBase+5).
 TEST(CandidatePool, APlayerMetInThisMatchOutranksAnOlderNamesake) {
-    const std::int64_t weeks_ago = kStart - 30 * 86400;
     struct Case {
         const char* guards;
-        std::vector<CoplayEntry> coplay;
-        std::int64_t match_start;
-        std::uint64_t alex;      // whom "Alex" resolves to
+        const char* name;
+        std::int64_t seen, match_start;
+        std::uint64_t alex;   // whom "Alex" resolves to
         bool ambiguous;
     };
     const Case cases[] = {
-        {"an older Alex leaves the pool", {coplay_entry(kBase + 60, "Alex", 730, true, weeks_ago),
-                                           coplay_entry(kBase + 5, "Alex", 730, true, kStart + 20)},
-         kStart, kBase + 5, false},
-        {"at every tier: an older ' ALEX' leaves too", {coplay_entry(kBase + 60, " ALEX", 730, true, weeks_ago),
-                                                        coplay_entry(kBase + 5, "alex", 730, true, kStart + 20)},
-         kStart, kBase + 5, false},
-        {"within the margin before the start is this match", {coplay_entry(kBase + 60, "Alex", 730, true, weeks_ago),
-                                                               coplay_entry(kBase + 5, "Alex", 730, true, kStart - kCoplayMargin)},
-         kStart, kBase + 5, false},
-        {"just before the margin both are older: ambiguous", {coplay_entry(kBase + 60, "Alex", 730, true, weeks_ago),
-                                                              coplay_entry(kBase + 5, "Alex", 730, true, kStart - kCoplayMargin - 1)},
-         kStart, kBase + 60, true},
-        {"an unknown start ranks nobody", {coplay_entry(kBase + 60, "Alex", 730, true, weeks_ago),
-                                           coplay_entry(kBase + 5, "Alex", 730, true, kStart + 20)},
-         0, kBase + 60, true},
-        {"while this match's Alex is unnamed the older one stays", {coplay_entry(kBase + 60, "Alex", 730, true, weeks_ago),
-                                                                    coplay_entry(kBase + 5, "", 730, false, kStart + 20)},
-         kStart, kBase + 60, false},
-        {"two Alexes of this match stay ambiguous", {coplay_entry(kBase + 6, "Alex", 730, true, kStart + 10),
-                                                     coplay_entry(kBase + 5, "Alex", 730, true, kStart + 20)},
-         kStart, kBase + 6, true},
+        {"an older Alex leaves the pool", "Alex", kStart + 20, kStart, kBase + 5, false},
+        {"at every tier: ' alex ' outranks an older 'Alex'", " alex ", kStart + 20, kStart, kBase + 5, false},
+        {"within the margin before the start is this match", "Alex", kStart - kCoplayMargin, kStart, kBase + 5, false},
+        {"just before the margin both are older", "Alex", kStart - kCoplayMargin - 1, kStart, kBase + 60, true},
+        {"an unknown start ranks nobody", "Alex", kStart + 20, 0, kBase + 60, true},
+        {"while this match's Alex is unnamed the older one stays", "", kStart + 20, kStart, kBase + 60, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.guards);
+        const std::vector<CoplayEntry> coplay = {coplay_entry(kBase + 60, "Alex", 730, true, kStart - 30 * 86400),
+                                                 coplay_entry(kBase + 5, c.name, 730, *c.name != 0, c.seen)};
         const std::vector<IdentityCandidate> pool =
-            build_identity_candidates({}, c.coplay, {}, kBase + 1, "Me", c.match_start);
+            build_identity_candidates({}, coplay, {}, kBase + 1, "Me", c.match_start);
         const StatusMatch m = match_status_names(block_of({"Alex"}), pool).matches.at(0);
         EXPECT_EQ(m.steamid, c.alex);
         EXPECT_EQ(m.ambiguous, c.ambiguous);
