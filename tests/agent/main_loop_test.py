@@ -49,7 +49,7 @@ class MainLoopTest(unittest.TestCase):
         agent = Agent(self).start()
         for name in ("menu", "warmup_mirage", "observer_switch"):
             agent.gsi(payload(name))
-        agent.gsi(payload("intermission_round0"), token="Fh3kQ9vT2mXc8LpA")   # another agent's token
+        agent.gsi(payload("live_round3"), token="Fh3kQ9vT2mXc8LpA")   # another agent's token
         agent.gsi("{not json")
         agent.gsi(payload("menu"))
         agent.wait("match_ended")
