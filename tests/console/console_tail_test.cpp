@@ -1,6 +1,7 @@
 // What console.log delivers reaches the agent once, whole and in order: no
 // line lost, none doubled, however the writes and polls fall. (A console.log
-// that is no regular file is refused: tests/agent/main_loop_test.py.)
+// that is no regular file is refused, opening at the end and waiting for a
+// missing one: tests/agent/main_loop_test.py.)
 #include "console/console_tail.h"
 
 #include <filesystem>
@@ -38,8 +39,6 @@ std::filesystem::path fresh_log(ConsoleTail& tail, const char* tag, std::string_
     return log;
 }
 
-// Opening at the end and a console.log waited for while missing are in
-// tests/agent/main_loop_test.py.
 TEST(ConsoleTail, ALineBegunBeforeTheOpenOrSplitAcrossPollsComesOutOnceWhole) {
     ConsoleTail tail;
     const auto log = fresh_log(tail, "tail-\xc3\xa9t\xc3\xa9", "old partial");   // non-ASCII folder
