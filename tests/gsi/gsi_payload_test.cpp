@@ -97,6 +97,7 @@ TEST_F(Feed, TokenMustMatchExactly) {
         {"a longer token", kToken, {{"token", std::string(kToken) + " "}}, false},
         {"none configured, none sent", "", nullptr, true},
         {"none configured, a token sent", "", {{"token", "x"}}, false},
+        {"none configured, a null token", "", {{"token", nullptr}}, false},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
