@@ -1,7 +1,8 @@
 // The match record across whole main-loop passes: GSI bodies in the
 // listener's queue and lines in a real console.log go through the loop's own
 // pass (the loop's source is compiled in, its entry point left unused), so a
-// reset, a status block and a request for the room take the agent's path.
+// reset, a status block and a request for the room take the agent's path;
+// and the GSI step of a pass alone, a bounded share of the queue a pass.
 #include "agent/main_loop.cpp"
 
 #include <gtest/gtest.h>
@@ -136,6 +137,38 @@ TEST(MatchRecord, TheMenuOrAnotherMapEndsTheRoomOfTheMatch) {
         EXPECT_EQ(agent.count("room_delivered"), 1u);
         EXPECT_TRUE(match.room_requested);   // waits for this match's room
     }
+}
+
+// A flood of wrong-token POSTs, shaped like the game's bodies: the queue keeps
+// the newest, a pass takes a bounded share oldest first (so the console and
+// the stop flag come round every pass), and the dropped bodies are reported
+// once in a --debug record.
+TEST(GsiPass, AFloodIsHandledABoundedShareAPass) {
+    const std::string token = "Fh3kQ9vT2mXc8LpA";
+    GsiListener listener;   // never started: the test fills its queue
+    EventLog log;
+    MatchState match;
+    GsiView view;
+    ASSERT_TRUE(log_open(log, make_temp_dir("gsi-pass")));
+    log.debug = true;
+    auto pass = [&](std::initializer_list<std::string> bodies) {
+        for (const std::string& body : bodies) listener.enqueue(body);
+        return handle_gsi_queue(listener, token, match, view, log);
+    };
+    std::string foreign = fixture("live_round3.json");
+    foreign.replace(foreign.find(token), 16, "not-the-token-16");
+    for (int i = 0; i < 300; ++i) listener.enqueue(foreign);
+    listener.enqueue(fixture("warmup_mirage.json"));   // the game's own, last
+    std::vector<std::size_t> handled;
+    while (!listener.queue.empty() && handled.size() < 20) handled.push_back(pass({}));
+    EXPECT_EQ(handled, std::vector<std::size_t>(kGsiQueueMaxBodies / kGsiBodiesPerPass, kGsiBodiesPerPass));
+    EXPECT_EQ(match.room.map, "de_mirage");   // reached, in order, after the flood
+    EXPECT_EQ(logged_events(log, "gsi_dropped").at(0)["dropped"], 301 - kGsiQueueMaxBodies);
+    // Bodies of 1.5 MiB: one a pass, since two pass the byte bound.
+    const std::string big = "{\"padding\": \"" + std::string(1536 * 1024, 'x') + "\"," + foreign.substr(1);
+    EXPECT_EQ(pass({big, big, big}), 1u);
+    EXPECT_EQ(pass({}), 1u);
+    EXPECT_EQ(logged_events(log, "gsi_dropped").size(), 1u);   // nothing new dropped: no new record
 }
 
 }  // namespace

@@ -1,11 +1,11 @@
 // What console.log delivers reaches the agent once, whole and in order: no
 // line lost, none doubled, however the writes and polls fall. (A console.log
-// that is no regular file is refused: tests/agent/main_loop_test.py.)
+// that is no regular file is refused, opening at the end and waiting for a
+// missing one: tests/agent/main_loop_test.py.)
 #include "console/console_tail.h"
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -39,8 +39,6 @@ std::filesystem::path fresh_log(ConsoleTail& tail, const char* tag, std::string_
     return log;
 }
 
-// Opening at the end and a console.log waited for while missing are in
-// tests/agent/main_loop_test.py.
 TEST(ConsoleTail, ALineBegunBeforeTheOpenOrSplitAcrossPollsComesOutOnceWhole) {
     ConsoleTail tail;
     const auto log = fresh_log(tail, "tail-\xc3\xa9t\xc3\xa9", "old partial");   // non-ASCII folder
@@ -85,27 +83,4 @@ TEST(ConsoleTail, WorkAndMemoryAPollAreBoundedAndNothingIsLost) {
     }
     append(log, "\nexecing vantor\n");
     EXPECT_EQ(poll(tail), (Lines{std::string(kTailLineCap, 'x'), "execing vantor"}));
-}
-
-TEST(ConsoleTail, RandomChunkingLosesAndRepeatsNothing) {
-    ConsoleTail tail;
-    const auto log = fresh_log(tail, "tail-random", "before the agent\n");
-    std::mt19937 rng(20240607);
-    std::string stream;
-    Lines expected, seen;
-    for (int i = 0; i < 3000; ++i) {
-        std::string line = "12/06 21:14:03 [Client] line " + std::to_string(i);
-        line.append(rng() % 200, static_cast<char>('a' + i % 26));
-        if (rng() % 7 == 0) line.clear();   // empty lines count too
-        expected.push_back(line);
-        stream += line + ((rng() % 3 == 0) ? "\r\n" : "\n");
-    }
-    for (std::size_t at = 0; at < stream.size();) {
-        const std::size_t chunk = std::min<std::size_t>(stream.size() - at, 1 + rng() % 900);
-        append(log, std::string_view(stream).substr(at, chunk));
-        at += chunk;
-        if (rng() % 2 == 0) for (std::string& line : poll(tail)) seen.push_back(std::move(line));
-    }
-    for (std::string& line : poll(tail)) seen.push_back(std::move(line));
-    EXPECT_EQ(seen, expected);
 }

@@ -77,7 +77,6 @@ TEST(StatusParser, ReadsThePlayersLine) {
         {"hibernating, no reservation", "players  : 3 humans, 1 bot (10 max) (hibernating)", 3, 1, 10, true, ""},
         {"singular and plural", "players : 1 human, 2 bots (64 max) (not hibernating) (reserved 5:6)", 1, 2, 64, false, "5:6"},
         {"no blanks, unclosed reservation", "players:0 humans,0 bots(0 max)(reserved abc", 0, 0, 0, false, ""},
-        {"an empty reservation", "players : 2 humans, 0 bots (10 max) (reserved )", 2, 0, 10, false, ""},
         {"the first reservation counts", "players : 10 humans, 0 bots (10 max) x (reserved x y) (reserved z)", 10, 0, 10, false, "x y"},
     };
     for (const Row& row : rows) {
@@ -98,23 +97,16 @@ TEST(StatusParser, SortsRowsIntoPlayersPendingSlotsBotsAndNotes) {
     struct Row { const char* name; std::string row; const char* kind; std::string what = ""; };
     const Row rows[] = {
         {"a player", "11 00:21 5 0 active 786432 'ok'", "player", "ok/5"},
-        {"behind a channel and a time", "12/06 21:14:03 [Client] 2 01:04 32 0 active 786432 'Alice'", "player", "Alice/32"},
         {"a slot not yet taken", "65535 [NoChan] 0 0 challenging 0 ''", "pending"},
-        {"a dedicated server's ghost row, rate run into the address", "65535 [NoChan]    0    0 challenging      0unknown ''", "pending"},
         {"an empty name", "7 00:20 5 0 active 786432 ''", "pending"},
         {"a player still connecting", "8 00:20 5 0 challenging 786432 'joining'", "pending"},
-        {"a pending bot is pending only", "65535 BOT 0 0 active 0 'ghost bot'", "pending"},
         {"a bot", "9 BOT 0 0 active 0 'Bot Ringo'", "bot"},
-        {"one apostrophe: no name", "10 00:20 5 0 active 786432 1.2.3.4:5 'lonely", "pending"},
         {"not a row", "not a row either", "note", "not a row either"},
         {"the column header", "  id     time ping loss      state   rate adr name", "none"},
-        {"a blank line", "   ", "none"},
-        {"a ping beyond 64 bits reads 0", "3 00:10 99999999999999999999 0 active 1 'big ping'", "player", "big ping/0"},
         {"a row of the 1024 bytes a row may have", "1 00:10 0 0 active 1 '" + std::string(1001, 'n') + "'", "player",
          std::string(1001, 'n') + "/0"},
         {"a row one byte longer is a note", "1 00:10 0 0 active 1 '" + std::string(1002, 'n') + "'", "note",
          "1 00:10 0 0 active 1 '" + std::string(1002, 'n') + "'"},
-        {"bytes of any kind are kept, NUL included", std::string("2 00:10 0 0 active 1 '\xff\0('", 26), "player", std::string("\xff\0(/0", 5)},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -134,9 +126,7 @@ TEST(StatusParser, WhereBlocksBeginAndEnd) {
     struct Row { const char* name; Lines lines; std::size_t blocks; std::string version = ""; };
     const Row rows[] = {
         {"a bare end line", {"----- Status -----", "#end"}, 1},
-        {"an end line behind time and channel", {"----- Status -----", "12/06 21:14:03 [Client] #end  \r"}, 1},
         {"more after #end", {"----- Status -----", "#end of round"}, 0},
-        {"text before #end", {"----- Status -----", "x #end"}, 0},
         {"a second header drops the unfinished block",
          {"----- Status -----", "version : 1", "---------players--------", "1 00:10 0 0 active 1 'a'",
           "----- Status -----", "version : 2", "#end"}, 1, "2"},

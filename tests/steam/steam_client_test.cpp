@@ -9,16 +9,6 @@ namespace {
 using nlohmann::json;
 using Calls = std::vector<std::string>;
 
-#ifdef _WIN32
-const char* const kLibraryMissing =
-    "HKCU\\Software\\Valve\\Steam\\ActiveProcess\\SteamClientDll64 is missing -- Steam is not running";
-const char* const kLoadFailed = "LoadLibrary(";
-#else
-const char* const kLibraryMissing =
-    "no steamclient.so in ~/.steam/sdk64 or in the Steam folder's linux64 -- is Steam installed and running?";
-const char* const kLoadFailed = "dlopen(";
-#endif
-
 using SteamClientTest = FakeSteamTest;
 
 // Release, pipe and unload calls, in order.
@@ -55,24 +45,16 @@ TEST_F(SteamClientTest, ConnectsReadsTheUserAndReleasesOnce) {
 TEST_F(SteamClientTest, EveryFailureSaysWhyAndReleasesWhatWasOpened) {
     const std::filesystem::path text_file = dir_ / "steamclient64.dll";
     write_test_file(text_file, "this is not a library\n");
-    const std::string interfaces_missing =
-        "Steam client did not provide SteamFriends018 / SteamUser023 -- update Steam, or update the vendored SDK";
-    const Calls all_three = {"ReleaseUser 7 11", "BReleaseSteamPipe 7", "unload"};
-    // fixture null: the registry names `library`
-    // error ending in ": ": the start of the text
-    const struct {
-        const char* name; json fixture; std::filesystem::path library; std::string error; Calls released;
-    } rows[] = {
-        {"no registry value", nullptr, {}, kLibraryMissing, {}},
-        {"not a library", nullptr, text_file, kLoadFailed + client_visible_path(text_file) + ") failed: ", {}},
-        {"no CreateInterface export", nullptr, fake_steamclient_path(build_dir(), false),
-         fake_steamclient_path(build_dir()).filename().string() + " has no CreateInterface export", {}},
-        {"no client interface", {{"offers", {"SteamFriends018", "SteamUser023"}}}, {},
-         "Steam client did not provide SteamClient023 -- update Steam, or update the vendored SDK", {"unload"}},
+    // fixture null: the registry names `library`; why: a part of the error
+    const struct { const char* name; json fixture; std::filesystem::path library; std::string why; Calls released; } rows[] = {
+        {"no registry value", nullptr, {}, "running", {}},
+        {"not a library", nullptr, text_file, client_visible_path(text_file) + ") failed: ", {}},
+        {"no CreateInterface export", nullptr, fake_steamclient_path(build_dir(), false), "has no CreateInterface export", {}},
+        {"no client interface", {{"offers", {"SteamFriends018", "SteamUser023"}}}, {}, "provide SteamClient023 --", {"unload"}},
         {"no pipe", {{"pipe", false}}, {}, "CreateSteamPipe failed", {"unload"}},
-        {"nobody logged in", {{"logged_in", false}}, {}, "ConnectToGlobalUser failed -- is anyone logged into Steam?",
-         {"BReleaseSteamPipe 7", "unload"}},
-        {"no user interface", {{"offers", {"SteamClient023", "SteamFriends018"}}}, {}, interfaces_missing, all_three},
+        {"nobody logged in", {{"logged_in", false}}, {}, "ConnectToGlobalUser failed", {"BReleaseSteamPipe 7", "unload"}},
+        {"no user interface", {{"offers", {"SteamClient023", "SteamFriends018"}}}, {}, "provide SteamFriends018 / SteamUser023",
+         {"ReleaseUser 7 11", "BReleaseSteamPipe 7", "unload"}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -82,15 +64,8 @@ TEST_F(SteamClientTest, EveryFailureSaysWhyAndReleasesWhatWasOpened) {
         SteamConnection c;
         std::string error;
         EXPECT_FALSE(steam_connect(c, error));
-        if (row.error.size() > 2 && row.error.substr(row.error.size() - 2) == ": ") {
-            EXPECT_EQ(error.substr(0, row.error.size()), row.error);
-            EXPECT_GT(error.size(), row.error.size());   // with the loader's reason
-        } else {
-            EXPECT_EQ(error, row.error);
-        }
-        EXPECT_EQ(c.library, nullptr);
-        EXPECT_EQ(c.client, nullptr);
-        EXPECT_EQ(c.pipe + c.steam_user, 0u);
+        EXPECT_NE(error.find(row.why), std::string::npos) << error;
+        EXPECT_TRUE(c.library == nullptr && c.client == nullptr && c.pipe + c.steam_user == 0u);
         const Calls all = calls();
         EXPECT_EQ(releases(Calls(all.begin() + static_cast<long>(before), all.end())), row.released);
     }
