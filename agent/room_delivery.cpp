@@ -16,6 +16,7 @@ std::string roster_progress_signature(const Roster& roster) {
         signature += ',';
         signature += std::to_string(player.steamid);
     }
+    if (roster.name_wait_over) signature += '!';
     return signature;
 }
 

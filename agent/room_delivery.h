@@ -37,7 +37,9 @@ void run_room_steps(RoomPassContext& context, MatchState& match);
 
 // --- The steps run_room_steps takes, declared for the tests ---
 
-// "v" or "-" for the validation, then ",<steamid>" per member in roster order.
+// "v" or "-" for the validation, then ",<steamid>" per member in roster order,
+// then "!" once the wait for a name Steam has not told is over: the player
+// learns that from the next progress record.
 std::string roster_progress_signature(const Roster& roster);
 
 // Logs progress when the roster changed, reports a missing room key once per

@@ -14,7 +14,7 @@ const std::string kKey = "0123456789abcdef0123456789abcdef";
 constexpr std::uint64_t kSelf = 76561198000000001ULL;
 
 // A roster of `size` players as assembly gives it; with a key or without one.
-struct Step { int size; bool validated; bool key; };
+struct Step { int size; bool validated; bool key; bool wait_over = false; };
 Roster roster_of(const Step& step) {
     Roster roster;
     for (int i = 0; i < step.size; ++i) roster.players.push_back({kSelf + i, std::to_string(i), "coplay", "CT", 0});
@@ -23,6 +23,7 @@ Roster roster_of(const Step& step) {
     roster.room_key = step.key ? kKey : "";
     roster.reservation = "8512345";
     roster.expected = step.size;
+    roster.name_wait_over = step.wait_over;
     if (roster.complete && !step.key) roster.blocked_by = "ten players, but the room key could not be computed";
     return roster;
 }
@@ -34,6 +35,7 @@ TEST(SettleRoster, FromProgressToFinal) {
         {"the same roster is logged once", {{7, false, false}, {7, false, false}}, 1, 0, false},
         {"validation alone is progress", {{7, false, false}, {7, true, false}}, 2, 0, false},
         {"one more member is progress", {{7, true, false}, {8, true, false}}, 2, 0, false},
+        {"a wait for a name that is over is told once", {{9, false, false}, {9, false, false, true}, {9, false, false, true}}, 2, 0, false},
         {"complete but unconfirmed by status never becomes final", {{10, false, true}}, 1, 0, false},
         {"a missing key is reported once", {{10, true, false}, {10, true, false}, {10, true, false}}, 1, 1, false},
         {"a later key still finishes", {{10, true, false}, {10, true, true}}, 1, 1, true},
