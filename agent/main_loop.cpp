@@ -127,8 +127,22 @@ void start_tray(MainLoop& loop) {
                      : "tray: icon added");
 }
 
+// The own SteamID64 and persona name (asked now); zero and empty without Steam.
+std::uint64_t self_steamid(const MainLoop& loop) {
+    return loop.steam_ready ? loop.steam.self_steamid : 0;
+}
+std::string self_persona(const MainLoop& loop) {
+    return loop.steam_ready ? steam_self_persona(loop.steam) : std::string();
+}
+
 // The status names matched against what the agent knows now.
-MatchReport match_block(const MainLoop& loop, const StatusBlock& block, std::size_t* pool_size);
+MatchReport match_block(const MainLoop& loop, const StatusBlock& block, std::size_t* pool_size) {
+    const std::vector<IdentityCandidate> pool = build_identity_candidates(
+        loop.match.gsi_players, loop.steam_lists.coplay, loop.steam_lists.friends,
+        self_steamid(loop), self_persona(loop), loop.match.start_time);
+    if (pool_size) *pool_size = pool.size();
+    return match_status_names(block, pool);
+}
 
 // The co-play and friend lists, each when its timer is due. While the roster
 // is not final, a co-play list that changed (a name Steam has just told, a
@@ -186,22 +200,6 @@ void request_room(MainLoop& loop, const std::string& line, const RoomCommand& co
               "player asked for the room (" + command.how + ") -- " +
                   (have_room ? "handing over the room"
                              : "no room yet; the link arrives as soon as there is one"));
-}
-
-// The own SteamID64 and persona name (asked now); zero and empty without Steam.
-std::uint64_t self_steamid(const MainLoop& loop) {
-    return loop.steam_ready ? loop.steam.self_steamid : 0;
-}
-std::string self_persona(const MainLoop& loop) {
-    return loop.steam_ready ? steam_self_persona(loop.steam) : std::string();
-}
-
-MatchReport match_block(const MainLoop& loop, const StatusBlock& block, std::size_t* pool_size) {
-    const std::vector<IdentityCandidate> pool = build_identity_candidates(
-        loop.match.gsi_players, loop.steam_lists.coplay, loop.steam_lists.friends,
-        self_steamid(loop), self_persona(loop), loop.match.start_time);
-    if (pool_size) *pool_size = pool.size();
-    return match_status_names(block, pool);
 }
 
 void handle_status_block(MainLoop& loop, StatusBlock block) {
