@@ -21,39 +21,43 @@ using Deadline = Clock::time_point;
 constexpr long long kMigrationLock = 0x76616e746f72;   // "vantor"
 
 // Each entry brings the schema from its index to the next version.
+// Each entry brings the schema from its index to the next version. The
+// tables are the SQLite engine's: the roster is one JSON array of
+// [steamid, name, team, group, source] rows, read whole, never queried inside.
 constexpr const char* kMigrations[] = {
     "CREATE TABLE rooms ("
-    " room_key text PRIMARY KEY,"
-    " map text NOT NULL DEFAULT '',"
+    " id bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,"
+    " key text NOT NULL UNIQUE,"
+    " map text NOT NULL,"
     " created_at bigint NOT NULL,"
+    " reservation text NOT NULL,"
     " members text NOT NULL);"
     "CREATE INDEX rooms_created_at ON rooms (created_at);"
     "CREATE TABLE arrivals ("
-    " room_key text NOT NULL REFERENCES rooms ON DELETE CASCADE,"
+    " room_id bigint NOT NULL REFERENCES rooms ON DELETE CASCADE,"
     " steamid bigint NOT NULL,"
     " first_seen bigint NOT NULL,"
-    " PRIMARY KEY (room_key, steamid));",
+    " PRIMARY KEY (room_id, steamid));",
 };
 constexpr int kSchemaVersion = static_cast<int>(std::size(kMigrations));
 
 // One statement, so one round trip and one transaction: the room row and the
 // arrival commit together. ON CONFLICT decides across instances which report
-// created the room (a row just inserted has no xmax; one updated or only
-// locked by the conflict has), and fills a map that the first report lacked.
+// created the room: a row just inserted has no xmax, one that met the
+// conflict is updated (a map the first report lacked is filled) and has one.
 constexpr const char* kArrive =
     "WITH room AS ("
-    " INSERT INTO rooms (room_key, map, created_at, members) VALUES ($1, $2, $3, $4)"
-    " ON CONFLICT (room_key) DO UPDATE SET map = EXCLUDED.map"
-    "  WHERE rooms.map = '' AND EXCLUDED.map <> ''"
-    " RETURNING xmax = 0 AS created),"
+    " INSERT INTO rooms (key, map, created_at, reservation, members) VALUES ($1, $2, $3, $4, $5)"
+    " ON CONFLICT (key) DO UPDATE SET map = CASE WHEN rooms.map = '' THEN EXCLUDED.map ELSE rooms.map END"
+    " RETURNING id, xmax = 0 AS created),"
     " arrival AS ("
-    " INSERT INTO arrivals (room_key, steamid, first_seen) VALUES ($1, $5, $3) ON CONFLICT DO NOTHING)"
-    " SELECT coalesce((SELECT created FROM room), false)";
+    " INSERT INTO arrivals (room_id, steamid, first_seen) SELECT id, $6, $3 FROM room ON CONFLICT DO NOTHING)"
+    " SELECT created FROM room";
 constexpr const char* kRoom =
     "SELECT r.map, r.created_at, r.members,"
     " coalesce((SELECT string_agg(a.steamid || ' ' || a.first_seen, ' ' ORDER BY a.first_seen, a.steamid)"
-    "  FROM arrivals a WHERE a.room_key = r.room_key), '')"
-    " FROM rooms r WHERE r.room_key = $1";
+    "  FROM arrivals a WHERE a.room_id = r.id), '')"
+    " FROM rooms r WHERE r.key = $1";
 constexpr const char* kPurge =
     "WITH gone AS (DELETE FROM rooms WHERE created_at < $1 RETURNING 1) SELECT count(*) FROM gone";
 constexpr const char* kPing = "SELECT 1";
@@ -298,38 +302,29 @@ Result run(PostgresStore& store, const char* statement, const std::vector<std::s
     return result;
 }
 
-std::string members_json(const std::vector<RoomMember>& members) {
-    nlohmann::json list = nlohmann::json::array();
-    for (const RoomMember& m : members) {
-        list.push_back({{"group", m.group},
-                        {"name", m.name},
-                        {"source", m.source},
-                        {"steamid", std::to_string(m.steamid)},
-                        {"team", m.team}});
-    }
-    return list.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
-
 template <typename Int>
 bool parse_int(std::string_view text, Int& value) {
     auto [end, fault] = std::from_chars(text.data(), text.data() + text.size(), value);
     return fault == std::errc() && end == text.data() + text.size();
 }
 
+std::string members_json(const std::vector<RoomMember>& members) {
+    nlohmann::json rows = nlohmann::json::array();
+    for (const RoomMember& m : members) rows.push_back(nlohmann::json::array({m.steamid, m.name, m.team, m.group, m.source}));
+    return rows.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
 bool read_members(const char* text, std::vector<RoomMember>& members) {
-    nlohmann::json list = nlohmann::json::parse(text, nullptr, false);
-    if (!list.is_array()) return false;
-    for (const nlohmann::json& item : list) {
+    const nlohmann::json rows = nlohmann::json::parse(text, nullptr, false);
+    if (!rows.is_array()) return false;
+    for (const nlohmann::json& row : rows) {
         // Checked before read: a row edited by hand must not throw.
-        auto text = [&](const char* key) { return item.contains(key) && item[key].is_string(); };
-        if (!item.is_object() || !text("name") || !text("source") || !text("team") || !text("steamid") ||
-            !item.contains("group") || !item["group"].is_number_integer()) {
+        if (!row.is_array() || row.size() != 5 || !row[0].is_number_unsigned() || !row[1].is_string() ||
+            !row[2].is_string() || !row[3].is_number_integer() || !row[4].is_string()) {
             return false;
         }
-        RoomMember m{item["group"].get<std::int32_t>(), item["name"].get<std::string>(),
-                     item["source"].get<std::string>(), 0, item["team"].get<std::string>()};
-        if (!parse_int(item["steamid"].get<std::string>(), m.steamid)) return false;
-        members.push_back(std::move(m));
+        members.push_back(RoomMember{row[3].get<std::int32_t>(), row[1].get<std::string>(), row[4].get<std::string>(),
+                                     row[0].get<std::uint64_t>(), row[2].get<std::string>()});
     }
     return true;
 }
@@ -407,8 +402,8 @@ PostgresStorePtr postgres_open(const StoreOptions& options, std::string& error) 
 ArriveResult postgres_arrive(PostgresStore& store, const RoomRequest& request, std::int64_t now) {
     ArriveResult out;
     Result result = run(store, "arrive",
-                        {request.room_key, request.map, std::to_string(now), members_json(request.members),
-                         std::to_string(request.reporter)},
+                        {request.room_key, request.map, std::to_string(now), request.reservation,
+                         members_json(request.members), std::to_string(request.reporter)},
                         out.error);
     if (!result || PQntuples(result.get()) != 1) {
         if (out.error.empty()) out.error = "the database gave no answer";
