@@ -1,0 +1,56 @@
+"""Several vantor-rooms instances on one PostgreSQL database: whatever
+instance a report reaches, each room is created once and each arrival kept once."""
+
+import collections
+import json
+import unittest
+
+import harness
+import postgres
+from harness import PLAYERS, Agent
+from room_load import Instance, Load, match_reports, room_key
+
+ARRIVALS = "SELECT r.key, a.steamid FROM rooms r JOIN arrivals a ON a.room_id = r.id"
+
+
+class InstancesTest(unittest.TestCase):
+    def setUp(self):
+        self.db = postgres.Cluster(self)
+        # Started together: the second waits for the first's migration, neither fails.
+        self.a, self.b = Instance(self, self.db.url), Instance(self, self.db.url)
+
+    def test_a_hundred_matches_over_two_instances_make_a_hundred_rooms(self):
+        load = Load([self.a, self.b], match_reports(100), threads=10).start()
+        answers = load.join()
+        self.assertEqual(collections.Counter(a.status for a in answers), {201: 100, 200: 900})
+        created = collections.Counter(json.loads(load.reports[a.index])["room_key"] for a in answers if a.created)
+        self.assertEqual((len(created), set(created.values())), (100, {1}))
+        self.assertEqual({(k, int(s)) for k, s in self.db.sql(ARRIVALS)}, load.kept())
+        self.assertEqual(self.db.sql("SELECT count(*) FROM rooms"), [["100"]])
+        # A report sent again joins without a second arrival.
+        self.assertEqual(self.b.request("POST", "/v1/matches", load.reports[0])[0], 200)
+        self.assertEqual(self.db.sql("SELECT count(*) FROM arrivals"), [["1000"]])
+        metrics = dict(line.rsplit(" ", 1) for line in self.a.request("GET", "/metrics")[1].splitlines()
+                       if not line.startswith("#"))
+        self.assertEqual(metrics['vantor_rooms_store_connections{engine="postgresql",state="total"}'], "4")
+        self.assertGreaterEqual(int(metrics["vantor_rooms_store_query_duration_seconds_count"]), 500)
+
+    def test_ten_agents_over_two_instances_meet_in_one_room(self):
+        instances = [self.a, self.b]
+        for instance in instances:
+            instance.base = "http://127.0.0.1:%d" % instance.port
+        agents = [Agent(self, me=p, api=instances[i % 2]) for i, p in enumerate(PLAYERS)]
+        for agent in agents:
+            agent.start()
+            agent.cs2.gsi_map("de_ancient")
+            agent.cs2.exec_vantor()
+        events = [agent.wait("room_created", timeout=60)[0] for agent in agents]
+        key = room_key(s for s, _ in PLAYERS)
+        self.assertEqual({(e["room_key"], e["url"]) for e in events}, {(key, "https://rooms.test/r/" + key)})
+        self.assertEqual(sorted(e["created"] for e in events), [False] * 9 + [True])
+        self.assertEqual(sorted(int(s) for _, s in self.db.sql(ARRIVALS)), sorted(s for s, _ in PLAYERS))
+        self.assertEqual(self.db.sql("SELECT map FROM rooms"), [["de_ancient"]])
+
+
+if __name__ == "__main__":
+    harness.main()
