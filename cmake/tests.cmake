@@ -28,6 +28,9 @@ foreach(_test IN LISTS _unit_tests)
   get_filename_component(_name ${_test} NAME_WE)
   add_executable(${_name} ${_test})
   target_link_libraries(${_name} PRIVATE vantor_test_support GTest::gtest_main)
+  if(_test MATCHES "/tests/service/")
+    target_link_libraries(${_name} PRIVATE vantor_service_lib)
+  endif()
   add_test(NAME ${_name} COMMAND ${_name})
   set_tests_properties(${_name} PROPERTIES TIMEOUT 300
     ENVIRONMENT "VANTOR_PRESET=${VANTOR_PRESET_NAME}")
@@ -45,6 +48,7 @@ foreach(_test IN LISTS _e2e_tests)
   add_test(NAME ${_name}_py COMMAND ${Python3_EXECUTABLE} ${_test})
   set(_env
     "VANTOR_AGENT=$<TARGET_FILE:vantor-agent>"
+    "VANTOR_ROOMS=$<$<NOT:$<BOOL:${WIN32}>>:${CMAKE_BINARY_DIR}/vantor-rooms>"
     "VANTOR_PRESET=${VANTOR_PRESET_NAME}"
     "VANTOR_BUILD_DIR=${CMAKE_BINARY_DIR}"
     "VANTOR_SOURCE_DIR=${CMAKE_SOURCE_DIR}"

@@ -6,6 +6,7 @@
 #include "core/json_members.h"
 #include "rooms/api_client.h"
 #include "rooms/room_persistence.h"
+#include "rooms/room_request.h"
 #include "roster/roster_assembly.h"
 
 namespace {
@@ -31,23 +32,8 @@ RoomAnswer read_room_answer(std::string_view body) {
     return read;
 }
 
-std::string build_room_payload(const Roster& roster, std::uint64_t reporter_steamid) {
-    json members = json::array();
-    json steamids = json::array();
-    for (const RosterPlayer& player : roster.players) {
-        members.push_back(json{{"group", player.group},
-                               {"name", player.name},
-                               {"source", player.source},
-                               {"steamid", std::to_string(player.steamid)},
-                               {"team", player.team}});
-        steamids.push_back(std::to_string(player.steamid));
-    }
-    const json body{{"members", std::move(members)},
-                    {"reporter_steamid64", std::to_string(reporter_steamid)},
-                    {"reservation", roster.reservation},
-                    {"room_key", roster.room_key},
-                    {"steamids", std::move(steamids)}};
-    return body.dump(-1, ' ', false, json::error_handler_t::replace);
+std::string build_room_payload(const Roster& roster, std::uint64_t reporter_steamid, std::string_view map) {
+    return room_request_json(room_request_of(roster, reporter_steamid, map));
 }
 
 std::uint32_t room_retry_delay_ms(std::int32_t attempt) {
@@ -62,7 +48,7 @@ std::uint32_t room_retry_delay_ms(std::int32_t attempt) {
 
 void arm_room_post(RoomPost& room, const Roster& roster, std::uint64_t reporter_steamid,
                    std::uint32_t now) {
-    room.payload = build_room_payload(roster, reporter_steamid);
+    room.payload = build_room_payload(roster, reporter_steamid, room.map);
     room.attempt = 0;
     room.next_try = now;
     room.done = false;

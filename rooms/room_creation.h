@@ -29,9 +29,9 @@ struct RoomPost {
 
 inline constexpr std::int32_t kMaxRoomPostAttempts = 5;
 
-// The body of POST /v1/matches: compact JSON, keys in byte order, SteamID64s as
-// decimal strings, names as UTF-8 (bytes that are not UTF-8 are replaced).
-std::string build_room_payload(const Roster& roster, std::uint64_t reporter_steamid);
+// The body of POST /v1/matches (rooms/room_request.h) for a final roster and
+// the map GSI reported for the match.
+std::string build_room_payload(const Roster& roster, std::uint64_t reporter_steamid, std::string_view map);
 
 // "url" and "created" of a success answer. A body that is not a JSON object,
 // or members of another type, count as missing: success without a link.
@@ -45,7 +45,7 @@ RoomAnswer read_room_answer(std::string_view body);
 // 0 when no further attempt follows.
 std::uint32_t room_retry_delay_ms(std::int32_t attempt);
 
-// Readies the room for posting: the body built, attempt 0, due now.
+// Readies the room for posting: the body built (with room.map), attempt 0, due now.
 void arm_room_post(RoomPost& room, const Roster& roster, std::uint64_t reporter_steamid,
                    std::uint32_t now);
 

@@ -14,8 +14,8 @@ TEST(RoomPayload, CompactKeysInByteOrderIdsAsStringsNamesAsUtf8) {
     roster.players.push_back({76561197960287930ull, "\xc3\x9cn\xc3\xaf \xf0\x9f\x99\x82", "self", "CT", 1});
     roster.players.push_back({76561198000000002ull, "cut \xe2\x82 off", "gsi-fill", "", 0});
     roster.room_key = "0123456789abcdef0123456789abcdef";
-    EXPECT_EQ(build_room_payload(roster, 76561197960287930ull),
-              "{\"members\":[{\"group\":1,\"name\":\"\xc3\x9cn\xc3\xaf \xf0\x9f\x99\x82\",\"source\":\"self\","
+    EXPECT_EQ(build_room_payload(roster, 76561197960287930ull, "de_mirage"),
+              "{\"map\":\"de_mirage\",\"members\":[{\"group\":1,\"name\":\"\xc3\x9cn\xc3\xaf \xf0\x9f\x99\x82\",\"source\":\"self\","
               "\"steamid\":\"76561197960287930\",\"team\":\"CT\"},{\"group\":0,\"name\":\"cut \xef\xbf\xbd off\","
               "\"source\":\"gsi-fill\",\"steamid\":\"76561198000000002\",\"team\":\"\"}],"
               "\"reporter_steamid64\":\"76561197960287930\",\"reservation\":\"\","
