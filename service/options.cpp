@@ -32,8 +32,9 @@ bool read_listen(const std::string& text, ServiceOptions& options) {
 const char* const kServiceUsage =
     "usage: vantor-rooms --public-url URL [options]\n"
     "  --listen HOST:PORT      where to accept connections (default 127.0.0.1:8080)\n"
-    "  --db PATH               the SQLite database file (default rooms.db)\n"
-    "  --db-pool N             database connections for reading (default 8)\n"
+    "  --db PATH|URI           the SQLite database file (default rooms.db), or PostgreSQL:\n"
+    "                          postgresql://user@host/dbname, postgres://... or libpq's key=value form\n"
+    "  --db-pool N             database connections: SQLite readers, PostgreSQL connections (default 8)\n"
     "  --db-timeout-ms N       longest wait for the database in one request (default 2000)\n"
     "  --public-url URL        the address players open, e.g. https://rooms.example.org\n"
     "  --keep-days N           delete rooms older than N days (default 30)\n"

@@ -15,13 +15,16 @@ from pathlib import Path
 
 import harness
 import postgres
-from room_load import Instance, Load, match_reports
+from room_load import Instance, Load, match_reports, use_folder
 
 TIMEOUT = 1.0   # --db-timeout-ms of the instances, in seconds
 ARRIVALS = "SELECT r.key, a.steamid FROM rooms r JOIN arrivals a ON a.room_id = r.id"
 
 
 class FaultsTest(unittest.TestCase):
+    def setUp(self):
+        use_folder(self)
+
     def load(self, instances, matches, at, fault, **how):
         """Posts `matches` matches while `fault` runs `at` seconds in; (load, answers)."""
         load = Load(instances, match_reports(matches), **how).start()
@@ -67,7 +70,7 @@ class FaultsTest(unittest.TestCase):
     def test_an_instance_killed(self):
         db = postgres.Cluster(self)
         a, b = Instance(self, db.url), Instance(self, db.url)
-        load, answers = self.load([a, b], 100, 1.0, lambda: a.popen.kill(), threads=4, pace=0.01)
+        load, answers = self.load([a, b], 100, 1.0, lambda: a.process.kill(), threads=4, pace=0.01)
         after = collections.Counter((x.port, x.status) for x in answers if x.at > 1.5)
         self.assertGreater(after[(b.port, 200)], 100, after)
         self.assertEqual(after[(a.port, 200)] + after[(a.port, 201)], 0, after)

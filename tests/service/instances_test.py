@@ -8,13 +8,15 @@ import unittest
 import harness
 import postgres
 from harness import PLAYERS, Agent
-from room_load import Instance, Load, match_reports, room_key
+from room_load import Instance, Load, match_reports, use_folder
+from service_support import derive_room_key
 
 ARRIVALS = "SELECT r.key, a.steamid FROM rooms r JOIN arrivals a ON a.room_id = r.id"
 
 
 class InstancesTest(unittest.TestCase):
     def setUp(self):
+        use_folder(self)
         self.db = postgres.Cluster(self)
         # Started together: the second waits for the first's migration, neither fails.
         self.a, self.b = Instance(self, self.db.url), Instance(self, self.db.url)
@@ -36,16 +38,13 @@ class InstancesTest(unittest.TestCase):
         self.assertGreaterEqual(int(metrics["vantor_rooms_store_query_duration_seconds_count"]), 500)
 
     def test_ten_agents_over_two_instances_meet_in_one_room(self):
-        instances = [self.a, self.b]
-        for instance in instances:
-            instance.base = "http://127.0.0.1:%d" % instance.port
-        agents = [Agent(self, me=p, api=instances[i % 2]) for i, p in enumerate(PLAYERS)]
+        agents = [Agent(self, me=p, api=(self.a, self.b)[i % 2]) for i, p in enumerate(PLAYERS)]
         for agent in agents:
             agent.start()
             agent.cs2.gsi_map("de_ancient")
             agent.cs2.exec_vantor()
         events = [agent.wait("room_created", timeout=60)[0] for agent in agents]
-        key = room_key(s for s, _ in PLAYERS)
+        key = derive_room_key(s for s, _ in PLAYERS)
         self.assertEqual({(e["room_key"], e["url"]) for e in events}, {(key, "https://rooms.test/r/" + key)})
         self.assertEqual(sorted(e["created"] for e in events), [False] * 9 + [True])
         self.assertEqual(sorted(int(s) for _, s in self.db.sql(ARRIVALS)), sorted(s for s, _ in PLAYERS))

@@ -84,7 +84,7 @@ class RoomsService:
     def __init__(self, folder, db=None, public_url="https://rooms.example.org", extra=()):
         self.folder = Path(folder)
         self.folder.mkdir(parents=True, exist_ok=True)
-        self.db = Path(db) if db else self.folder / "rooms.db"
+        self.db = db or self.folder / "rooms.db"   # a path, or a PostgreSQL connection string
         self.public_url = public_url
         self.extra = list(extra)
         self.process = None

@@ -17,14 +17,17 @@ BUILD_DIR/bench/rooms_postgres.json. Never fails on a slow result.
 import json
 import multiprocessing
 import os
+import queue
+import shutil
 import socket
 import sys
 import tempfile
+import threading
 import time
 from pathlib import Path
 
 SOURCE = Path(__file__).resolve().parents[2]
-sys.path.insert(0, str(SOURCE / "tests" / "support"))
+sys.path[:0] = [str(SOURCE / "tests" / "support"), str(SOURCE / "tests" / "service")]
 PROCESSES = 2          # load processes: the machine has two cores
 CLIENTS = 8            # connections per process
 PACED_RATE = 1000.0    # POSTs per second for the latency figures
@@ -78,9 +81,8 @@ def client(ports, requests, interval, until, out):
 
 
 def process(ports, requests, interval, until, out):
-    import threading
     share = [requests[i::CLIENTS] for i in range(CLIENTS)]
-    inner = __import__("queue").Queue()
+    inner = queue.Queue()
     threads = [threading.Thread(target=client, args=(ports, s, interval, until, inner)) for s in share]
     for t in threads:
         t.start()
@@ -128,7 +130,7 @@ def main():
     import room_load
 
     class Owner:   # stands in for a test case: collects what to clean up
-        root, cleanups = tempfile.mkdtemp(prefix="vantor-bench-"), []
+        folder, cleanups = Path(tempfile.mkdtemp(prefix="vantor-bench-")), []
 
         def addCleanup(self, fn, *args):
             self.cleanups.append((fn, args))
@@ -138,7 +140,7 @@ def main():
     figures, first = {}, 0
     try:
         db = postgres.Cluster(owner, settings=["synchronous_commit=off"] if "--async-commit" in sys.argv else [])
-        setups = {"sqlite": lambda: [room_load.Instance(owner, str(Path(owner.root) / "rooms.db"), **flags)],
+        setups = {"sqlite": lambda: [room_load.Instance(owner, str(owner.folder / "rooms.db"), **flags)],
                   "postgresql, one instance": lambda: [room_load.Instance(owner, db.url, **flags)],
                   "postgresql, two instances": lambda: [room_load.Instance(owner, db.url, **flags)
                                                         for _ in range(2)]}
@@ -153,14 +155,14 @@ def main():
             first += int(seconds * PACED_RATE / 10) + 10
             figures[name] = {"sustained": most, "at_1000_per_second": paced}
             for instance in instances:
-                instance.kill()
+                instance.stop()
             print("%-26s %6.0f POSTs/s (p99 %6.2f ms)   at 1,000/s: p50 %5.2f ms, p99 %6.2f ms   failures %d"
                   % (name, most["posts_per_second"], most["p99_ms"], paced["p50_ms"], paced["p99_ms"],
                      most["failures"] + paced["failures"]), flush=True)
     finally:
         for fn, args in reversed(owner.cleanups):
             fn(*args)
-        __import__("shutil").rmtree(owner.root, ignore_errors=True)
+        shutil.rmtree(owner.folder, ignore_errors=True)
     two = figures.get("postgresql, two instances", {})
     print("goals: >= 2000 POSTs/s with two PostgreSQL instances: %s; p99 < 20 ms at 1,000/s: %s" % (
         two and two["sustained"]["posts_per_second"] >= 2000, two and two["at_1000_per_second"]["p99_ms"] < 20))

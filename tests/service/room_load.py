@@ -4,65 +4,45 @@ simulated matches (`match_reports`) and threads posting them while a fault is
 played (`Load`), keeping every answer to check afterwards.
 
     db = postgres.Cluster(self)
-    a, b = Instance(self, db.url), Instance(self, db.url)
+    a, b = Instance(self, db.url), Instance(self, db.url)   # self.folder: where their logs go
     load = Load([a, b], match_reports(100)).start()
     ...; answers = load.join()
 """
 
-import hashlib
 import http.client
 import json
-import os
-import subprocess
+import shutil
+import signal
+import tempfile
 import threading
 import time
 from pathlib import Path
 from types import SimpleNamespace
 
-import harness
-
-ROOMS = os.environ.get("VANTOR_ROOMS", str(harness.BUILD_DIR / "vantor-rooms"))
-
-
-def room_key(steamids):
-    """The key of ten players: their decimal texts sorted as bytes, joined by ",", SHA-256, 32 hex digits."""
-    return hashlib.sha256(",".join(sorted(str(s) for s in steamids)).encode()).hexdigest()[:32]
+from service_support import RoomsService, match_ids, room_body
 
 
 def match_reports(matches, first=0):
     """The ten reports (bodies) of each of `matches` simulated matches, match by match."""
-    out = []
-    for m in range(first, first + matches):
-        ids = sorted((76561198100000000 + m * 10 + i for i in range(10)), key=str)
-        members = [{"group": 0, "name": "player %d.%d" % (m, i), "source": "status", "steamid": str(s),
-                    "team": "CT" if i < 5 else "T"} for i, s in enumerate(ids)]
-        for reporter in ids:
-            out.append(json.dumps({"map": "de_nuke", "members": members, "reporter_steamid64": str(reporter),
-                                   "reservation": str(9000000 + m), "room_key": room_key(ids),
-                                   "steamids": [str(s) for s in ids]}, separators=(",", ":")))
-    return out
+    return [json.dumps(room_body(match_ids(m), reporter), separators=(",", ":"))
+            for m in range(first, first + matches) for reporter in sorted(match_ids(m), key=str)]
 
 
-class Instance:
-    """One vantor-rooms on a free loopback port; stdout (its request log) goes to a file."""
+def use_folder(test):
+    """`test.folder`: a scratch folder for the instances' logs, removed afterwards."""
+    test.folder = Path(tempfile.mkdtemp(prefix="vantor-rooms-"))
+    test.addCleanup(shutil.rmtree, test.folder, True)
 
-    def __init__(self, test, db, *flags, timeout_ms=1000, pool=4):
-        self.log = Path(test.root if hasattr(test, "root") else "/tmp") / ("rooms-%d.log" % id(self))
-        self.command = [ROOMS, "--listen", "127.0.0.1:0", "--db", db, "--public-url", "https://rooms.test",
-                        "--db-pool", str(pool), "--db-timeout-ms", str(timeout_ms), "--post-rate", "0",
-                        "--get-rate", "0"] + list(flags)
-        with open(self.log, "wb") as out:
-            self.popen = subprocess.Popen(self.command, stdout=out, stderr=subprocess.PIPE,
-                                          env=dict(os.environ, ASAN_OPTIONS="detect_leaks=0"))
-        test.addCleanup(self.kill)
-        end = time.monotonic() + 30
-        while time.monotonic() < end and self.popen.poll() is None:
-            first = self.log.read_bytes().split(b"\n", 1)
-            if len(first) == 2:
-                self.port = json.loads(first[0])["port"]
-                return
-            time.sleep(0.02)
-        raise AssertionError("vantor-rooms did not start: %s" % self.popen.stderr.read().decode())
+
+class Instance(RoomsService):
+    """One vantor-rooms with a short database timeout and no rate limits,
+    stopped at the test's end."""
+
+    def __init__(self, test, db, timeout_ms=1000, pool=4):
+        super().__init__(tempfile.mkdtemp(prefix="instance-", dir=test.folder), db, public_url="https://rooms.test",
+                         extra=["--db-pool", str(pool), "--db-timeout-ms", str(timeout_ms), "--post-rate", "0",
+                                "--get-rate", "0"])
+        test.addCleanup(self.stop, signal.SIGKILL)
 
     def request(self, method, path, body=None, timeout=10):
         """(status, answer text); status 0 when nobody answered."""
@@ -78,12 +58,6 @@ class Instance:
 
     def healthy(self):
         return self.request("GET", "/healthz")[0] == 200
-
-    def kill(self):
-        if self.popen.poll() is None:
-            self.popen.kill()
-        self.popen.wait(10)
-        self.popen.stderr.close()
 
 
 class Load:
