@@ -5,6 +5,7 @@ afterwards 2xx again by itself, and no report answered 2xx is ever lost."""
 import collections
 import json
 import os
+import signal
 import sqlite3
 import subprocess
 import tempfile
@@ -60,7 +61,7 @@ class FaultsTest(unittest.TestCase):
                 time.sleep(0.5)
             db.start()
 
-        load, answers = self.load([a, b], 60, 1.0, outage, threads=4, pace=0.02)
+        load, answers = self.load([a, b], 60, 1.0, outage, threads=4, pace=0.02, retry_until=30)
         self.assertTrue(health and all(h[0][0] == 503 and not h[1] for h in health), health)
         self.assertIn("database", health[-1][0][1])
         self.assertTrue(a.healthy() and b.healthy())
@@ -94,6 +95,24 @@ class FaultsTest(unittest.TestCase):
         load, answers = self.load([a], 30, 0.5, hold, threads=4, pace=0.05)
         self.assert_survived(load, answers, self.pg_stored(db), (1.0, 4.5))
         self.assertTrue(a.healthy())
+
+    def test_a_database_that_hangs(self):
+        db = postgres.Cluster(self)
+        a = Instance(self, db.url)
+
+        def signal_server(sig):   # the server and its backends, as they are now
+            for pid in [db.pid()] + subprocess.run(["ps", "-o", "pid=", "--ppid", db.pid()],
+                                                   capture_output=True, text=True).stdout.split():
+                os.kill(int(pid), sig)
+
+        def hang():
+            signal_server(signal.SIGSTOP)
+            self.addCleanup(signal_server, signal.SIGCONT)
+            time.sleep(3)
+            signal_server(signal.SIGCONT)
+
+        load, answers = self.load([a], 30, 0.5, hang, threads=4, pace=0.05)
+        self.assert_survived(load, answers, self.pg_stored(db), (1.0, 3.5))
 
     def test_sqlite_on_a_full_disk(self):
         disk = Path(tempfile.mkdtemp(prefix="vantor-full-"))

@@ -9,7 +9,7 @@ import harness
 import postgres
 from harness import PLAYERS, Agent
 from room_load import Instance, Load, match_reports, use_folder
-from service_support import derive_room_key
+from service_support import derive_room_key, match_ids, room_body
 
 ARRIVALS = "SELECT r.key, a.steamid FROM rooms r JOIN arrivals a ON a.room_id = r.id"
 
@@ -19,7 +19,7 @@ class InstancesTest(unittest.TestCase):
         use_folder(self)
         self.db = postgres.Cluster(self)
         # Started together: the second waits for the first's migration, neither fails.
-        self.a, self.b = Instance(self, self.db.url), Instance(self, self.db.url)
+        self.a, self.b = Instance(self, self.db.url), Instance(self, self.db.url.replace("postgresql:", "postgres:"))
 
     def test_a_hundred_matches_over_two_instances_make_a_hundred_rooms(self):
         load = Load([self.a, self.b], match_reports(100), threads=10).start()
@@ -36,6 +36,20 @@ class InstancesTest(unittest.TestCase):
                        if not line.startswith("#"))
         self.assertEqual(metrics['vantor_rooms_store_connections{engine="postgresql",state="total"}'], "4")
         self.assertGreaterEqual(int(metrics["vantor_rooms_store_query_duration_seconds_count"]), 500)
+
+    def test_a_room_reads_the_same_from_either_instance(self):
+        ids = match_ids(500)
+        reports = [(self.a, ids[0], "", 'Zo\u00eb "first"'), (self.b, ids[1], "de_vertigo", "second"),
+                   (self.a, ids[2], "de_dust2", "third"), (self.b, ids[1], "", "second again")]
+        statuses = [instance.request("POST", "/v1/matches", json.dumps(
+            room_body(ids, reporter, names={i: name for i in ids}, map_name=map_name)))[0]
+            for instance, reporter, map_name, name in reports]
+        self.assertEqual(statuses, [201, 200, 200, 200])
+        rooms = [json.loads(i.request("GET", "/v1/rooms/" + derive_room_key(ids))[1]) for i in (self.a, self.b)]
+        self.assertEqual(rooms[0], rooms[1])
+        # The first roster stays; the first map learnt fills the empty one and stays.
+        self.assertEqual((rooms[0]["map"], rooms[0]["members"][0]["name"]), ("de_vertigo", 'Zo\u00eb "first"'))
+        self.assertEqual(sorted(rooms[0]["arrived"]), sorted(str(i) for i in ids[:3]))
 
     def test_ten_agents_over_two_instances_meet_in_one_room(self):
         agents = [Agent(self, me=p, api=(self.a, self.b)[i % 2]) for i, p in enumerate(PLAYERS)]

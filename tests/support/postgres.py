@@ -50,6 +50,10 @@ class Cluster:
     def stop(self, mode="fast"):
         self._run(BIN / "pg_ctl", "-D", self.data, "-m", mode, "-w", "-t", "30", "stop", check=False)
 
+    def pid(self):
+        """The server's process id, as text."""
+        return (self.data / "postmaster.pid").read_text().split("\n", 1)[0]
+
     def sql(self, text):
         """Runs `text` with psql; the rows as lists of strings."""
         out = subprocess.run([BIN / "psql", "-X", "-A", "-t", "-q", "-F", "\t", "-v", "ON_ERROR_STOP=1",
