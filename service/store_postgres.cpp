@@ -284,8 +284,8 @@ Result run(PostgresStore& store, const char* statement, const std::vector<std::s
             error = pq_error(conn);
         }
         // A connection that broke or overran is not trusted again.
-        bool broken = !result && (PQstatus(conn) != CONNECTION_OK || Clock::now() >= deadline ||
-                                  PQtransactionStatus(conn) != PQTRANS_IDLE);
+        bool broken = !result && (PQstatus(conn) != CONNECTION_OK || PQtransactionStatus(conn) != PQTRANS_IDLE ||
+                                  Clock::now() >= deadline);
         if (broken) {
             PQfinish(conn);
             conn = nullptr;

@@ -35,7 +35,8 @@ class Cluster:
                    "max_connections=100", "shared_buffers=32MB"] + list(settings)
         with open(self.data / "postgresql.conf", "a") as conf:
             conf.write("\n".join(options) + "\n")
-        self.url = "postgresql://%s@/postgres?host=%s" % (USER, urllib.parse.quote(str(self.socket), safe=""))
+        # The socket's folder as the host, percent-encoded: a URI without parameters.
+        self.url = "postgresql://%s@%s/postgres" % (USER, urllib.parse.quote(str(self.socket), safe=""))
         if test:
             test.addCleanup(self.remove)
         self.start()
