@@ -43,9 +43,16 @@ endforeach()
 
 # Every tests/<module>/<name>_test.py runs the built programs end to end.
 file(GLOB_RECURSE _e2e_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*_test.py)
+# Browser tests drive Chromium through Debian's python3-selenium, which only
+# Debian's own Python sees.
+find_program(VANTOR_DEBIAN_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH)
 foreach(_test IN LISTS _e2e_tests)
   get_filename_component(_name ${_test} NAME_WE)
-  add_test(NAME ${_name}_py COMMAND ${Python3_EXECUTABLE} ${_test})
+  set(_python ${Python3_EXECUTABLE})
+  if(_name MATCHES "_browser_test$")
+    set(_python ${VANTOR_DEBIAN_PYTHON})
+  endif()
+  add_test(NAME ${_name}_py COMMAND ${_python} ${_test})
   set(_env
     "VANTOR_AGENT=$<TARGET_FILE:vantor-agent>"
     "VANTOR_ROOMS=$<$<NOT:$<BOOL:${WIN32}>>:${CMAKE_BINARY_DIR}/vantor-rooms>"

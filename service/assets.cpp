@@ -56,3 +56,8 @@ const char* const kRoomScript = R"((function () {
   setTimeout(poll, 2000);
 })();
 )";
+
+// Two team-coloured halves: the tab of a room among many.
+const char* const kRoomIcon =
+    R"(<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 16 16"><rect width="8" height="16" fill="#2f6fd6"/>)"
+    R"(<rect x="8" width="8" height="16" fill="#d08a12"/></svg>)";

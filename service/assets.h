@@ -4,3 +4,4 @@
 
 extern const char* const kRoomStylesheet;
 extern const char* const kRoomScript;
+extern const char* const kRoomIcon;

@@ -105,6 +105,9 @@ HttpResponse handle_request(ServiceContext& context, const HttpRequest& request)
             case Route::stylesheet:
                 response = answer(200, "text/css; charset=utf-8", kRoomStylesheet, "public, max-age=3600");
                 break;
+            case Route::icon:
+                response = answer(200, "image/svg+xml", kRoomIcon, "public, max-age=86400");
+                break;
             case Route::healthz: response = healthz(context); break;
             case Route::metrics:
                 response = answer(200, "text/plain; version=0.0.4; charset=utf-8",

@@ -120,6 +120,8 @@ struct Session : std::enable_shared_from_this<Session> {
             return close();
         started = Clock::now();
         client = peer;
+        // Until its answer is written: a stop waits for it.
+        server.in_flight.fetch_add(1);
         if (error) {
             // Answer what can be answered, then hang up: the stream is out of step.
             method = parser->get().method_string();
@@ -137,7 +139,6 @@ struct Session : std::enable_shared_from_this<Session> {
             const auto forwarded = request.find("X-Forwarded-For");
             if (forwarded != request.end()) client = forwarded_client(forwarded->value());
         }
-        server.in_flight.fetch_add(1);
         // The store may block (a busy database): never on a network thread.
         net::post(server.workers, [self = shared_from_this()] {
             const auto& request = self->parser->get();
@@ -146,7 +147,6 @@ struct Session : std::enable_shared_from_this<Session> {
             const bool keep = request.keep_alive() && !self->server.stopping.load();
             net::post(self->stream.get_executor(), [self, answer = std::move(answer), keep]() mutable {
                 self->send(std::move(answer), keep);
-                self->server.in_flight.fetch_sub(1);
             });
         });
     }
@@ -174,6 +174,7 @@ struct Session : std::enable_shared_from_this<Session> {
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
                 .count(),
             client, method, target, route, response.result_int(), response.body().size(), seconds, detail});
+        server.in_flight.fetch_sub(1);
         if (error || !response.keep_alive() || server.stopping.load()) return close();
         read();
     }

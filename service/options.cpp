@@ -41,6 +41,7 @@ const char* const kServiceUsage =
     "  --trust-proxy           take the client address from X-Forwarded-For (behind a reverse proxy)\n"
     "  --threads N             network threads (default 2)\n"
     "  --max-connections N     open connections at most (default 1024)\n"
+    "  --request-timeout S     longest time to read one request or write its answer (default 10)\n"
     "  --post-rate R --post-burst B   reports per second and burst per client (default 2, 20; 0: no limit)\n"
     "  --get-rate R --get-burst B     pages per second and burst per client (default 20, 60; 0: no limit)\n";
 
@@ -77,6 +78,8 @@ ParsedOptions parse_service_options(const std::vector<std::string>& args) {
         else if (flag == "--threads") good = read_int(value, 1, 64, n) && (o.threads = static_cast<int>(n), true);
         else if (flag == "--max-connections")
             good = read_int(value, 1, 1000000, n) && (o.max_connections = static_cast<int>(n), true);
+        else if (flag == "--request-timeout")
+            good = read_int(value, 1, 3600, n) && (o.request_timeout = std::chrono::seconds(n), true);
         else if (flag == "--post-rate") good = read_rate(value, o.post_rule.per_second);
         else if (flag == "--post-burst") good = read_rate(value, o.post_rule.burst) && o.post_rule.burst >= 1;
         else if (flag == "--get-rate") good = read_rate(value, o.get_rule.per_second);

@@ -19,8 +19,7 @@ struct ServiceOptions {
     bool trust_proxy = false;        // take the client from X-Forwarded-For
     int threads = 2;                 // network threads
     int max_connections = 1024;
-    std::chrono::seconds request_timeout{10};   // to read one whole request
-    std::chrono::seconds idle_timeout{15};      // keep-alive wait for the next one
+    std::chrono::seconds request_timeout{10};   // to read one whole request, or to write an answer
     BucketRule post_rule{2, 20};     // per client: a LAN of ten agents fits the burst
     BucketRule get_rule{20, 60};
     bool help = false;

@@ -36,6 +36,7 @@ std::string head(const std::string& title) {
            "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\">"
            "<title>" + html_escape(title) + "</title>"
            "<link rel=\"stylesheet\" href=\"../static/room.css\">"
+           "<link rel=\"icon\" href=\"../static/icon.svg\" type=\"image/svg+xml\">"
            "<script src=\"../static/room.js\" defer></script></head>\n";
 }
 

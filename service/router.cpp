@@ -25,6 +25,7 @@ Routed route_request(std::string_view method, std::string_view target) {
     if (path == "/metrics") return for_method(is_get(method), Route::metrics);
     if (path == "/static/room.js") return for_method(is_get(method), Route::script);
     if (path == "/static/room.css") return for_method(is_get(method), Route::stylesheet);
+    if (path == "/static/icon.svg") return for_method(is_get(method), Route::icon);
     constexpr std::string_view page = "/r/";
     constexpr std::string_view json = "/v1/rooms/";
     if (path.substr(0, page.size()) == page) {
@@ -47,6 +48,7 @@ const char* route_name(Route route) {
         case Route::room_json: return "room_json";
         case Route::script: return "script";
         case Route::stylesheet: return "stylesheet";
+        case Route::icon: return "icon";
         case Route::healthz: return "healthz";
         case Route::metrics: return "metrics";
         case Route::not_found: return "not_found";

@@ -11,6 +11,7 @@ enum class Route {
     room_json,       // GET /v1/rooms/<key>
     script,          // GET /static/room.js
     stylesheet,      // GET /static/room.css
+    icon,            // GET /static/icon.svg
     healthz,         // GET /healthz
     metrics,         // GET /metrics
     not_found,

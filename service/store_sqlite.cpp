@@ -2,7 +2,9 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <array>
+#include <condition_variable>
 #include <atomic>
 #include <mutex>
 #include <vector>
@@ -155,8 +157,19 @@ void bind_text(sqlite3_stmt* statement, int index, std::string_view text) {
 
 }  // namespace
 
+struct PendingArrival {
+    const RoomRequest* request;
+    std::int64_t now;
+    ArriveResult result;
+    bool done;
+};
+
 struct SqliteStore {
     StoreOptions options;
+    std::mutex queue_lock;
+    std::condition_variable queue_done;
+    std::vector<PendingArrival*> queue;   // reports waiting for the next write transaction
+    bool leading = false;                 // a batch is being written
     Connection writer;
     std::vector<std::unique_ptr<Connection>> readers;
     std::atomic<std::size_t> next_reader{0};
@@ -243,23 +256,18 @@ SqliteStorePtr sqlite_open(const StoreOptions& options, std::string& error) {
     return store;
 }
 
-ArriveResult sqlite_arrive(SqliteStore& store, const RoomRequest& request, std::int64_t now) {
-    ArriveResult result;
-    Connection* c = take_writer(store);
-    if (!c) {
-        result.error = "the database writer is busy";
-        return result;
-    }
-    Held held(store, c);
-    if (!exec(*c, "BEGIN IMMEDIATE", result.error)) return result;
-    Rollback rollback{*c};
+namespace {
 
-    sqlite3_stmt* insert = prepared(*c,
+// One report inside the open write transaction; false with `error` when a
+// statement fails (the caller then rolls the whole transaction back).
+bool arrive_in_transaction(Connection& c, const RoomRequest& request, std::int64_t now, bool& created,
+                           std::string& error) {
+    sqlite3_stmt* insert = prepared(c,
         "INSERT INTO rooms (key, map, created_at, reservation, members) VALUES (?, ?, ?, ?, ?) "
         "ON CONFLICT (key) DO NOTHING");
     if (!insert) {
-        result.error = db_error(*c, "prepare");
-        return result;
+        error = db_error(c, "prepare");
+        return false;
     }
     bind_text(insert, 1, request.room_key);
     bind_text(insert, 2, request.map);
@@ -268,38 +276,38 @@ ArriveResult sqlite_arrive(SqliteStore& store, const RoomRequest& request, std::
     const std::string members = members_json(request.members).dump(-1, ' ', false, json::error_handler_t::replace);
     bind_text(insert, 5, members);
     if (!step(insert)) {
-        result.error = db_error(*c, "insert room");
-        return result;
+        error = db_error(c, "insert room");
+        return false;
     }
-    result.created = sqlite3_changes(c->db) == 1;
+    created = sqlite3_changes(c.db) == 1;
 
-    sqlite3_stmt* room = prepared(*c, "SELECT id, map FROM rooms WHERE key = ?");
+    sqlite3_stmt* room = prepared(c, "SELECT id, map FROM rooms WHERE key = ?");
     if (!room) {
-        result.error = db_error(*c, "prepare");
-        return result;
+        error = db_error(c, "prepare");
+        return false;
     }
     bind_text(room, 1, request.room_key);
     if (sqlite3_step(room) != SQLITE_ROW) {
-        result.error = db_error(*c, "find room");
-        return result;
+        error = db_error(c, "find room");
+        return false;
     }
     const std::int64_t id = sqlite3_column_int64(room, 0);
     const bool map_missing = column_text(room, 1).empty();
     sqlite3_reset(room);
 
-    if (!result.created && map_missing && !request.map.empty()) {
-        sqlite3_stmt* map = prepared(*c, "UPDATE rooms SET map = ? WHERE id = ?");
+    if (!created && map_missing && !request.map.empty()) {
+        sqlite3_stmt* map = prepared(c, "UPDATE rooms SET map = ? WHERE id = ?");
         if (map) {
             bind_text(map, 1, request.map);
             sqlite3_bind_int64(map, 2, id);
         }
         if (!step(map)) {
-            result.error = db_error(*c, "set map");
-            return result;
+            error = db_error(c, "set map");
+            return false;
         }
     }
 
-    sqlite3_stmt* arrival = prepared(*c,
+    sqlite3_stmt* arrival = prepared(c,
         "INSERT INTO arrivals (room_id, steamid, first_seen) VALUES (?, ?, ?) ON CONFLICT DO NOTHING");
     if (arrival) {
         sqlite3_bind_int64(arrival, 1, id);
@@ -307,13 +315,77 @@ ArriveResult sqlite_arrive(SqliteStore& store, const RoomRequest& request, std::
         sqlite3_bind_int64(arrival, 3, now);
     }
     if (!step(arrival)) {
-        result.error = db_error(*c, "insert arrival");
-        return result;
+        error = db_error(c, "insert arrival");
+        return false;
     }
-    if (!exec(*c, "COMMIT", result.error)) return result;
-    rollback.armed = false;
-    result.status = StoreStatus::ok;
-    return result;
+    return true;
+}
+
+// One write transaction for a whole batch of reports: a commit writes its
+// pages to the WAL once for all of them. Every result is set; none is ok
+// unless the commit succeeded.
+void arrive_batch(SqliteStore& store, const std::vector<PendingArrival*>& batch) {
+    std::string error;
+    Connection* c = take_writer(store);
+    if (!c) error = "the database writer is busy";
+    if (c) {
+        Held held(store, c);
+        bool ok = exec(*c, "BEGIN IMMEDIATE", error);
+        if (ok) {
+            Rollback rollback{*c};
+            for (PendingArrival* p : batch) {
+                ok = arrive_in_transaction(*c, *p->request, p->now, p->result.created, error);
+                if (!ok) break;
+            }
+            ok = ok && exec(*c, "COMMIT", error);
+            rollback.armed = !ok;
+        }
+        if (ok) {
+            for (PendingArrival* p : batch) p->result.status = StoreStatus::ok;
+            return;
+        }
+    }
+    for (PendingArrival* p : batch) {
+        p->result = ArriveResult{};
+        p->result.error = error;
+    }
+}
+
+}  // namespace
+
+ArriveResult sqlite_arrive(SqliteStore& store, const RoomRequest& request, std::int64_t now) {
+    PendingArrival mine{&request, now, {}, false};
+    const auto deadline = Clock::now() + store.options.timeout;
+    std::unique_lock<std::mutex> guard(store.queue_lock);
+    store.queue.push_back(&mine);
+    // Whoever finds no batch running writes everything queued so far;
+    // the others wait for their result.
+    while (!mine.done) {
+        if (!store.leading) {
+            store.leading = true;
+            std::vector<PendingArrival*> batch;
+            batch.swap(store.queue);
+            guard.unlock();
+            arrive_batch(store, batch);
+            guard.lock();
+            for (PendingArrival* p : batch) p->done = true;
+            store.leading = false;
+            store.queue_done.notify_all();
+            continue;
+        }
+        if (store.queue_done.wait_until(guard, deadline) == std::cv_status::timeout && !mine.done) {
+            auto queued = std::find(store.queue.begin(), store.queue.end(), &mine);
+            if (queued != store.queue.end()) {   // not taken yet: give up
+                store.queue.erase(queued);
+                ArriveResult late;
+                late.error = "the database writer is busy";
+                return late;
+            }
+            // In a batch being written: its result comes with the batch.
+            store.queue_done.wait(guard, [&] { return mine.done; });
+        }
+    }
+    return mine.result;
 }
 
 RoomLookup sqlite_room(SqliteStore& store, std::string_view key) {

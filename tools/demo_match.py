@@ -19,6 +19,21 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parents[1]
 
 
+def show_page(url):
+    """Opens the room page when a browser and a person are there, and keeps
+    the service up until Enter."""
+    import webbrowser
+    graphical = os.environ.get("DISPLAY") or os.environ.get("WAYLAND_DISPLAY")
+    if not (graphical and sys.stdin.isatty()):
+        return
+    try:
+        webbrowser.get()
+    except webbrowser.Error:
+        return
+    webbrowser.open(url)
+    input("the room page is open in your browser; press Enter to stop the room service ")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--preset", choices=["native", "win64"], default="native")
@@ -35,11 +50,12 @@ def main():
         os.environ.setdefault("WINEPREFIX", str(build / "wineprefix"))
     # The demo sees only what the agent itself prints.
     os.environ["ASAN_OPTIONS"] = "detect_leaks=0"
-    for folder in ("tests/support", "tests/steam", "tools"):
+    for folder in ("tests/support", "tests/steam", "tests/service", "tools"):
         sys.path.insert(0, str(ROOT / folder))
     import fake_cs2
     import fake_steam
     import harness
+    from service_support import RoomsService
 
     env = harness.AgentEnv("demo")
     server = None
@@ -68,11 +84,13 @@ def main():
             # its ~/.steam links, steam.pid and the sdk64 library link.
             paths = fake_steam.install_linux(env, fixture)
 
-        server = harness.RoomServer(env.root, lifetime=300)
+        server = RoomsService(env.root / "rooms", public_url=None)
         api = server.base
 
+        step("vantor-rooms, the room service, runs on loopback at %s with its database in %s"
+             % (api, server.db))
         step("vantor-agent starts beside Steam (a fake client with you and 9 people you just "
-             "played with) and reports rooms to a loopback room service at " + api)
+             "played with) and reports rooms to it")
         gsi_port = harness.free_port()
         process = env.start_agent(["--no-tray", "--api-base", api, "--gsi-port", str(gsi_port)])
         if not process.wait_for_output("watching -- press Ctrl+C to stop.", 60):
@@ -120,6 +138,11 @@ def main():
         print("rooms.json (%s):" % rooms_file)
         print(rooms_file.read_text(encoding="utf-8"))
         print("event log: " + ", ".join(str(p) for p in sorted(env.default_log_dir.glob("*.jsonl"))))
+        page = delivered[0]["url"]
+        status, room = server.client().get_json("/v1/rooms/" + page.rsplit("/", 1)[1])
+        print("\nroom page: %s  (%s of %s here: you; the other nine have no agent in this demo)"
+              % (page, room["here"], room["size"]))
+        show_page(page)
         return 0
     finally:
         if server:

@@ -35,6 +35,7 @@ TEST(Router, OnlyTheListedRoutes) {
         {"GET", "/metrics", Route::metrics},
         {"GET", "/static/room.js", Route::script},
         {"GET", "/static/room.css", Route::stylesheet},
+        {"GET", "/static/icon.svg", Route::icon},
         {"GET", "/static/../service.db", Route::not_found},
         {"DELETE", "/healthz", Route::wrong_method},
     };

@@ -6,6 +6,8 @@ import http.client
 import json
 import os
 import signal
+import socket
+import sqlite3
 import subprocess
 import time
 from pathlib import Path
@@ -14,8 +16,14 @@ BASE_ID = 76561198000000000
 
 
 def rooms_binary():
-    build = Path(os.environ.get("VANTOR_BUILD_DIR", Path(__file__).resolve().parents[2] / "build" / "native"))
-    return os.environ.get("VANTOR_ROOMS") or str(build / "vantor-rooms")
+    """The service of this build; a Windows build's tools use the native one."""
+    source = Path(__file__).resolve().parents[2]
+    for build in (os.environ.get("VANTOR_BUILD_DIR"), source / "build" / "native"):
+        if os.environ.get("VANTOR_ROOMS"):
+            return os.environ["VANTOR_ROOMS"]
+        if build and (Path(build) / "vantor-rooms").exists():
+            return str(Path(build) / "vantor-rooms")
+    raise AssertionError("vantor-rooms is not built (cmake --build --preset native --target vantor-rooms)")
 
 
 def derive_room_key(steamids):
@@ -79,17 +87,23 @@ class Client:
 
 class RoomsService:
     """vantor-rooms on a free loopback port, its stdout (the access log) in a
-    file of `folder`."""
+    file of `folder`. public_url None: the links point at this very service."""
 
     def __init__(self, folder, db=None, public_url="https://rooms.example.org", extra=()):
         self.folder = Path(folder)
         self.folder.mkdir(parents=True, exist_ok=True)
         self.db = db or self.folder / "rooms.db"   # a path, or a PostgreSQL connection string
-        self.public_url = public_url
         self.extra = list(extra)
         self.process = None
         self.port = None
-        self.start()
+        port = 0
+        if public_url is None:
+            with socket.socket() as s:
+                s.bind(("127.0.0.1", 0))
+                port = s.getsockname()[1]
+            public_url = f"http://127.0.0.1:{port}"
+        self.public_url = public_url
+        self.start(port)
 
     def start(self, port=0):
         self.out = self.folder / f"rooms-{int(time.time() * 1000)}.log"
@@ -118,6 +132,21 @@ class RoomsService:
 
     def access_lines(self):
         return [json.loads(line) for line in self.out.read_text(errors="replace").splitlines()[1:] if line]
+
+    def get(self, path):
+        """What tools/room_server.py answers to GET /_rooms, read from the
+        database: {room_key: {"url", "reporters"}}."""
+        assert path == "/_rooms", path
+        con = sqlite3.connect(self.db)
+        try:
+            rows = con.execute("SELECT key, steamid FROM rooms JOIN arrivals ON arrivals.room_id = rooms.id "
+                               "ORDER BY first_seen, steamid").fetchall()
+        finally:
+            con.close()
+        rooms = {}
+        for key, steamid in rows:
+            rooms.setdefault(key, {"url": f"{self.public_url}/r/{key}", "reporters": []})["reporters"].append(str(steamid))
+        return rooms
 
     def stop(self, sig=signal.SIGTERM, within=5.0):
         if self.process and self.process.poll() is None:
