@@ -2,6 +2,7 @@
 instance a report reaches, each room is created once and each arrival kept once."""
 
 import collections
+import concurrent.futures
 import json
 import unittest
 
@@ -18,8 +19,10 @@ class InstancesTest(unittest.TestCase):
     def setUp(self):
         use_folder(self)
         self.db = postgres.Cluster(self)
-        # Started together: the second waits for the first's migration, neither fails.
-        self.a, self.b = Instance(self, self.db.url), Instance(self, self.db.url.replace("postgresql:", "postgres:"))
+        # Started at once: the second waits for the first's migration, neither fails.
+        with concurrent.futures.ThreadPoolExecutor(2) as starting:
+            self.a, self.b = starting.map(lambda url: Instance(self, url, timeout_ms=5000),
+                                          (self.db.url, self.db.url.replace("postgresql:", "postgres:")))
 
     def test_a_hundred_matches_over_two_instances_make_a_hundred_rooms(self):
         load = Load([self.a, self.b], match_reports(100), threads=10).start()
