@@ -53,6 +53,11 @@ class InstancesTest(unittest.TestCase):
         # The first roster stays; the first map learnt fills the empty one and stays.
         self.assertEqual((rooms[0]["map"], rooms[0]["members"][0]["name"]), ("de_vertigo", 'Zo\u00eb "first"'))
         self.assertEqual(sorted(rooms[0]["arrived"]), sorted(str(i) for i in ids[:3]))
+        # Two days later an instance keeping rooms one day purges it, with its arrivals.
+        self.db.sql("UPDATE rooms SET created_at = created_at - 2 * 86400")
+        Instance(self, self.db.url, "--keep-days", "1")
+        self.assertTrue(postgres.wait_for(lambda: self.db.sql("SELECT count(*) FROM arrivals") == [["0"]], 10))
+        self.assertEqual(self.a.request("GET", "/v1/rooms/" + derive_room_key(ids))[0], 404)
 
     def test_ten_agents_over_two_instances_meet_in_one_room(self):
         agents = [Agent(self, me=p, api=(self.a, self.b)[i % 2]) for i, p in enumerate(PLAYERS)]

@@ -38,10 +38,10 @@ class Instance(RoomsService):
     """One vantor-rooms with a short database timeout and no rate limits,
     stopped at the test's end."""
 
-    def __init__(self, test, db, timeout_ms=1000, pool=4):
+    def __init__(self, test, db, *flags, timeout_ms=1000, pool=4):
         super().__init__(tempfile.mkdtemp(prefix="instance-", dir=test.folder), db, public_url="https://rooms.test",
                          extra=["--db-pool", str(pool), "--db-timeout-ms", str(timeout_ms), "--post-rate", "0",
-                                "--get-rate", "0"])
+                                "--get-rate", "0", *flags])
         test.addCleanup(self.stop, signal.SIGKILL)
 
     def request(self, method, path, body=None, timeout=10):
