@@ -183,8 +183,9 @@ TEST(Handlers, StatusesTheAgentActsUpon) {
         }
         bool policy = false, nosniff = false, referrer = false;
         for (const auto& [name, value] : response.headers) {
-            policy |= name == "Content-Security-Policy" && value.find("script-src 'self'") != std::string::npos &&
-                      value.find("default-src 'none'") != std::string::npos;
+            policy |= name == "Content-Security-Policy" &&
+                      value == "default-src 'none'; script-src 'self'; style-src 'self'; connect-src 'self'; "
+                               "img-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
             nosniff |= name == "X-Content-Type-Options" && value == "nosniff";
             referrer |= name == "Referrer-Policy" && value == "no-referrer";
             if (row.status == 429 && name == "Retry-After") {

@@ -100,8 +100,17 @@ TEST(Store, PurgeDeletesOnlyRoomsCreatedBeforeTheCut) {
     EXPECT_EQ(store_purge(*store, 200), 1);
     EXPECT_EQ(store_room(*store, match(1).room_key).status, StoreStatus::not_found);
     EXPECT_EQ(store_room(*store, match(2).room_key).status, StoreStatus::ok);
-    EXPECT_TRUE(store_arrive(*store, match(1, 5), 400).created);   // no arrival rows left behind
+    EXPECT_TRUE(store_arrive(*store, match(1, 5), 400).created);
     EXPECT_EQ(store_room(*store, match(1).room_key).room.arrivals.size(), 1u);
+    store.reset();
+    sqlite3* db = nullptr;   // no arrival rows left behind: match 2's and the new one
+    ASSERT_EQ(sqlite3_open((folder / "rooms.db").string().c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* count = nullptr;
+    sqlite3_prepare_v2(db, "SELECT count(*) FROM arrivals", -1, &count, nullptr);
+    ASSERT_EQ(sqlite3_step(count), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(count, 0), 2);
+    sqlite3_finalize(count);
+    sqlite3_close(db);
 }
 
 TEST(Store, ALockedDatabaseIsUnavailableWithinTheTimeout) {
