@@ -78,6 +78,7 @@ class FaultsTest(unittest.TestCase):
         self.assertEqual(len({x.index for x in answers if x.status in (200, 201)}), len(load.reports))
         self.assertEqual(load.kept() - self.pg_stored(db), set())
         self.assertEqual(db.sql("SELECT count(*) FROM rooms"), [["100"]])
+        self.assertTrue(b.healthy())
 
     def test_a_query_held_by_a_lock(self):
         db = postgres.Cluster(self)
@@ -111,11 +112,15 @@ class FaultsTest(unittest.TestCase):
         def hang():
             signal_server(signal.SIGSTOP)
             self.addCleanup(signal_server, signal.SIGCONT)
-            time.sleep(3)
+            time.sleep(1)
+            health.append(a.request("GET", "/healthz", timeout=5)[0])
+            time.sleep(2)
             signal_server(signal.SIGCONT)
 
+        health = []
         load, answers = self.load([a], 30, 0.5, hang, threads=4, pace=0.05)
         self.assert_survived(load, answers, self.pg_stored(db), (1.0, 3.5))
+        self.assertEqual((health, a.healthy()), ([503], True))
 
     def test_sqlite_on_a_full_disk(self):
         disk = Path(tempfile.mkdtemp(prefix="vantor-full-"))
