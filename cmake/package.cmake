@@ -40,4 +40,7 @@ vantor-rooms creates the room of a match on the first agent's report, joins \
 the others to it and serves the room page. One SQLite file, a systemd unit; \
 put it behind nginx or Caddy for TLS.")
 set(CPACK_DEBIAN_ROOMS_PACKAGE_SUGGESTS "nginx | caddy")
+# The settings in /etc/default stay the admin's across upgrades.
+configure_file(${CMAKE_SOURCE_DIR}/cmake/vantor-rooms.conffiles ${CMAKE_BINARY_DIR}/rooms-control/conffiles COPYONLY)
+set(CPACK_DEBIAN_ROOMS_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/rooms-control/conffiles)
 include(CPack)

@@ -30,7 +30,7 @@ struct RoomRequest {
     std::vector<std::uint64_t> steamids; // ascending by decimal text
 };
 
-inline constexpr std::size_t kMaxRoomRequestBytes = 64 * 1024;
+inline constexpr std::size_t kMaxRoomRequestBytes = std::size_t{64} * 1024;
 inline constexpr std::size_t kMaxMemberNameBytes = 128;
 inline constexpr std::size_t kRoomSize = 10;
 

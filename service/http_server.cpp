@@ -34,21 +34,24 @@ constexpr std::uint32_t kHeaderLimit = 8 * 1024;
 constexpr int kConnectionsPerAddress = 64;
 constexpr auto kShutdownGrace = std::chrono::milliseconds(1500);
 
+// Sessions still waiting when the loop ends are destroyed with `io`, and
+// they reach back to the counters: those are declared before it, so they
+// outlive it.
 struct Server {
     const ServiceOptions& options;
     ServiceContext& context;
-    net::io_context io;
-    tcp::acceptor acceptor{io};
-    net::steady_timer accept_pause{io};
-    net::steady_timer shutdown_timer{io};
-    net::signal_set signals{io, SIGINT, SIGTERM};
-    net::thread_pool workers;
     std::atomic<int> open{0};
     std::atomic<int> in_flight{0};
     std::atomic<bool> stopping{false};
     Clock::time_point stop_asked;
     std::mutex by_address_lock;
     std::unordered_map<std::string, int> by_address;
+    net::io_context io;
+    tcp::acceptor acceptor{io};
+    net::steady_timer accept_pause{io};
+    net::steady_timer shutdown_timer{io};
+    net::signal_set signals{io, SIGINT, SIGTERM};
+    net::thread_pool workers;
 
     Server(const ServiceOptions& o, ServiceContext& c)
         : options(o), context(c), workers(static_cast<std::size_t>(o.db_pool < 2 ? 2 : o.db_pool)) {}

@@ -209,6 +209,7 @@ Connection* take_writer(SqliteStore& store) {
 
 Connection* take_reader(SqliteStore& store) {
     const std::size_t n = store.readers.size();
+    if (n == 0) return nullptr;
     const std::size_t first = store.next_reader.fetch_add(1);
     for (std::size_t i = 0; i < n; ++i) {
         Connection& c = *store.readers[(first + i) % n];
