@@ -25,7 +25,7 @@ inline constexpr int kApiReceiveTimeoutMs = 5000;
 
 // A room answer is a few hundred bytes; an answer longer than this is not
 // read on (the exchange fails), so a server cannot fill the agent's memory.
-inline constexpr std::size_t kApiMaxAnswerBytes = 64 * 1024;
+inline constexpr std::size_t kApiMaxAnswerBytes = std::size_t{64} * 1024;
 
 // While a request waits on the server, the stop flag is looked at this often:
 // Ctrl+C never waits for the time-outs above.

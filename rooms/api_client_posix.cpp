@@ -1,6 +1,7 @@
 // The API client over libcurl: the session is an easy handle that carries the
 // settings of every request; each POST runs on a copy of it with a fresh
-// connection, so nothing is reused between attempts.
+// connection, so nothing is reused between attempts, through a multi handle
+// so that the stop flag is seen while the server keeps it waiting.
 #include "rooms/api_client.h"
 
 #include <curl/curl.h>
@@ -67,7 +68,6 @@ struct IdleWatch {
 };
 
 int watch_idle(void* user, curl_off_t, curl_off_t received, curl_off_t to_send, curl_off_t sent) {
-    if (stop_requested()) return 1;
     auto& watch = *static_cast<IdleWatch*>(user);
     const std::int64_t now = monotonic_ns();
     if (!watch.connected) {
@@ -213,7 +213,6 @@ ApiResponse api_post(const ApiClient& client, std::string_view path, std::string
         out.error = call_failed("curl_easy_setopt", code);
     } else {
         code = perform_stoppable(request, out.stopped, out.error);
-        if (code == CURLE_ABORTED_BY_CALLBACK && stop_requested()) out.stopped = true;
         if (code == CURLE_ABORTED_BY_CALLBACK && watch.timed_out) code = CURLE_OPERATION_TIMEDOUT;
         // The status stays known when the exchange broke off after the headers.
         long http_code = 0;
