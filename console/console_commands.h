@@ -13,7 +13,7 @@ struct RoomCommand {
     bool link_only = false;   // true for everything but "exec vantor"
 };
 
-// Tests the line's message (after the time prefix and the channel tag) in a
+// Tests the line's message (after the time prefix and the channel tags) in a
 // fixed order; "execing vantor_room" comes first because it also begins with
 // "execing vantor". A request only when the message begins with the phrase:
 // "execing vantor_room" or "execing vantor" as a whole word, or
