@@ -20,6 +20,7 @@ void write_text(std::FILE* stream, const std::string& text) {
 
 int main(int argc, char** argv) {
     use_utf8_console();
+    survive_closed_console();
     install_stop_handler();
 
     const std::vector<std::string> arguments = utf8_arguments(argc, argv);

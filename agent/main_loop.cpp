@@ -4,6 +4,7 @@
 #include "agent/run_modes.h"
 
 #include "agent/gsi_pass.h"
+#include "agent/gsi_silence.h"
 #include "agent/match_state.h"
 #include "agent/options.h"
 #include "agent/room_delivery.h"
@@ -56,6 +57,7 @@ struct MainLoop {
     bool steam_ready = false;
     SteamLists steam_lists;        // co-play and friend lists with their timers
     GsiView gsi;
+    GsiSilence gsi_silence;
     MatchState match;
     TrayIcon tray;                    // window null: no tray
     std::string last_tray_link;       // the room link the tray menu was last rebuilt for
@@ -72,7 +74,8 @@ void start_api(MainLoop& loop) {
     std::string error;
     if (api_client_init(loop.api, url, error)) {
         loop.api_ready = true;
-        log_event(loop.log, "api_ready", {{"base_url", url}}, "api: reporting rooms to " + url);
+        const std::string shown = url_for_display(url);   // never the password
+        log_event(loop.log, "api_ready", {{"base_url", shown}}, "api: reporting rooms to " + shown);
     } else {
         log_event(loop.log, "error", {{"where", "api_init"}, {"detail", error}},
                   "api: " + error + " -- rosters will be logged, not reported");
@@ -114,8 +117,11 @@ void start_tray(MainLoop& loop) {
     if (!loop.options.tray) return;
     std::string error;
     if (!tray_create(loop.tray, error)) {
-        log_event(loop.log, "error", {{"where", "tray"}, {"detail", error}},
-                  "tray: " + error + " -- carrying on with the console window");
+        const std::string line = "tray: " + error + " -- carrying on with the console window";
+        if (tray_offered())
+            log_event(loop.log, "error", {{"where", "tray"}, {"detail", error}}, line);
+        else
+            log_console(loop.log, line);   // no tray there by design: not an error
         return;
     }
     tray_set_items(loop.tray, room_menu_items(loop.data_folder));
@@ -282,8 +288,10 @@ void read_inputs(MainLoop& loop) {
     handle_gsi_queue(loop.listener, loop.settings.gsi_token, loop.match, loop.gsi, loop.log);
     // 3. New lines of console.log.
     read_console_log(loop);
-    // 4. Silence watchdog.
+    // 4. Silence watchdogs.
     watch_silence(loop);
+    tell_gsi_silence(loop.gsi_silence, loop.log, loop.match.room_requested || loop.match.have_status,
+                     loop.gsi.have_state);
     // 5. Steam: the co-play list every 5 s, the friend list every 30 s.
     tick_steam_lists(loop);
 }

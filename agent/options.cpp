@@ -5,6 +5,8 @@
 #include <string_view>
 
 #include "agent/service_unit.h"
+#include "rooms/api_client.h"
+#include "core/files.h"
 #include "core/port_range.h"
 #include "core/text.h"
 
@@ -26,6 +28,13 @@ std::int64_t read_port_number(std::string_view text) {
         if (value < 1000000) value = value * 10 + (text[i] - '0');
     }
     return negative ? -value : value;
+}
+
+// Where the logs go without --log-dir, as start-up works it out.
+std::string default_log_folder_text() {
+    const std::string home = user_data_home_text();
+    return home.empty() ? "logs in the current folder"
+                        : path_to_utf8(path_from_utf8(home) / "vantor" / "logs");
 }
 
 }  // namespace
@@ -78,6 +87,11 @@ AgentOptions parse_options(int argc, const char* const* argv) {
         } else if (arg == "--api-base") {
             take_value(value);
             options.api_base = std::string(value);
+            // Saved for later runs, so one the API client cannot use is
+            // refused now rather than kept. Empty keeps the saved URL.
+            if (!value.empty())
+                if (const std::string problem = api_base_url_problem(value); !problem.empty())
+                    options.error = "--api-base: " + problem;
         } else {
             options.error = "unknown argument: " + std::string(arg);
         }
@@ -97,10 +111,11 @@ const std::string& help_text() {
         "  --no-tray               keep the console window instead of the tray icon\n"
         "  --console-log <path>    watch this log instead of the one next to CS2\n"
         "  --gsi-port <n>          GSI listen port (default " + std::to_string(kDefaultGsiPort) + ")\n"
-        "  --api-base <url>        API to POST completed rosters to, empty to disable\n"
-        "                          (default " + std::string(kDefaultApiBase) + ", saved in agent.json)\n"
+        "  --api-base <url>        http(s) API to POST completed rosters to, saved in\n"
+        "                          agent.json (default " + std::string(kDefaultApiBase) + "); an empty\n"
+        "                          value keeps the saved one\n"
         "  --log-dir <dir>         where to write agent-*.jsonl\n"
-        "                          (default %LOCALAPPDATA%\\vantor\\logs)\n" +
+        "                          (default " + default_log_folder_text() + ")\n" +
         std::string(service_unit_offered() ? kServiceUnitHelp : "");
     return text;
 }

@@ -1,9 +1,7 @@
 #include "agent/settings.h"
 
-#include <cstdio>
 #include <system_error>
 
-#include "core/clock.h"
 #include "core/files.h"
 #include "core/json_members.h"
 #include "core/port_range.h"
@@ -39,32 +37,6 @@ bool port_from_json(const nlohmann::json& value, std::uint32_t& port) {
         return false;
     port = static_cast<std::uint32_t>(whole);
     return true;
-}
-
-// Moves an agent.json that cannot be used out of the way, so that writing the
-// defaults does not destroy what the user wrote: "agent.broken-<local time>.json"
-// beside it. The new path, or empty when the file could not be moved.
-std::filesystem::path keep_unusable_file(const std::filesystem::path& file) {
-    const CivilTime now = local_time(unix_now()).value_or(CivilTime{});
-    char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%04d%02d%02d-%02d%02d%02d", now.year, now.month, now.day,
-                  now.hour, now.minute, now.second);
-    for (int n = 1; n <= 99; ++n) {
-        // Built by appending: GCC 12 at -O3 warns falsely about "literal" + std::string.
-        std::string name = "agent.broken-";
-        name += stamp;
-        if (n > 1) {
-            name += '-';
-            name += std::to_string(n);
-        }
-        name += ".json";
-        const std::filesystem::path aside = parent_folder_of(file) / path_from_utf8(name);
-        std::error_code ec;
-        if (std::filesystem::exists(aside, ec) || ec) continue;
-        std::filesystem::rename(file, aside, ec);
-        return ec ? std::filesystem::path() : aside;
-    }
-    return {};
 }
 
 }  // namespace
@@ -153,7 +125,8 @@ AgentSettings load_settings(const std::filesystem::path& data_folder,
     }
 
     if (!unusable.empty()) {
-        const std::filesystem::path aside = keep_unusable_file(file);
+        // Kept so that writing the defaults does not destroy what the user wrote.
+        const std::filesystem::path aside = keep_broken_file(file, text, FileAccess::owner_only);
         if (!aside.empty()) {
             problems.push_back(path_to_utf8(file) + " " + unusable + " -- kept it as " +
                                path_to_utf8(aside) + "; using the default settings");
@@ -185,6 +158,7 @@ AgentSettings load_settings(const std::filesystem::path& data_folder,
         settings.api_base_url = std::string(api_base);
 
     // A settings file that cannot be written does not stop the run.
-    if (write_back) write_whole_file(file, settings_json_text(settings));
+    // It holds the GSI token: other local users must not read it.
+    if (write_back) write_whole_file(file, settings_json_text(settings), FileAccess::owner_only);
     return settings;
 }

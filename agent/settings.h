@@ -23,11 +23,12 @@ struct AgentSettings {
 AgentSettings default_settings();
 
 // Loads agent.json from `data_folder` (a missing, damaged or non-object file
-// is ignored as a whole; one that is there but cannot be used is first moved
+// is ignored as a whole; one that is there but cannot be used is first kept
 // aside as agent.broken-<local time>.json, and a problem says where it went
 // and that the defaults are in use), takes an empty token over from the GSI cfg in
 // `cfg_folder` or makes a new one, applies the overrides (a port above 0, a
-// non-empty API base) and writes agent.json back with the three values.
+// non-empty API base) and writes agent.json back with the three values,
+// readable by the user alone (it holds the token).
 // `problems` receives one line for each value in the file that could not be
 // used as it stood (a port outside 1..65535, a token CS2 could not be given).
 AgentSettings load_settings(const std::filesystem::path& data_folder,

@@ -35,6 +35,10 @@ struct TrayIcon {
     void* menu_tick_context = nullptr;
 };
 
+// Whether the system has a notification area at all (Windows); elsewhere
+// tray_create always fails, by design rather than by fault.
+bool tray_offered();
+
 // Registers the window class, creates the hidden window and adds the icon.
 // False with `error` filled ("RegisterClassExW failed, GetLastError=5", ...).
 // When Explorer starts again ("TaskbarCreated") the icon is added anew.

@@ -127,6 +127,8 @@ bool run_helper(const std::string& program, const std::vector<std::string>& args
 
 }  // namespace
 
+bool tray_offered() { return false; }
+
 bool tray_create(TrayIcon& tray, std::string& error) {
     tray.window = nullptr;
     tray.icon_added = false;

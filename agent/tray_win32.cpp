@@ -138,6 +138,8 @@ LRESULT CALLBACK tray_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
 
 }  // namespace
 
+bool tray_offered() { return true; }
+
 bool tray_create(TrayIcon& tray, std::string& error) {
     HINSTANCE module = GetModuleHandleW(nullptr);
     WNDCLASSEXW window_class{};

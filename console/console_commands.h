@@ -13,8 +13,11 @@ struct RoomCommand {
     bool link_only = false;   // true for everything but "exec vantor"
 };
 
-// Tests the raw line in a fixed order; "execing vantor_room" comes first
-// because it also contains "execing vantor".
+// Tests the line's message (after the time prefix and the channel tags) in a
+// fixed order; "execing vantor_room" comes first because it also begins with
+// "execing vantor". A request only when the message begins with the phrase:
+// "execing vantor_room" or "execing vantor" as a whole word, or
+// "Unknown command: vantor" with nothing but blanks after it.
 std::optional<RoomCommand> room_command_of(std::string_view line);
 
 inline constexpr std::uint32_t kSilenceWarnMs = 60000;

@@ -12,3 +12,8 @@ void use_utf8_console();
 // runtime's argv is in the ANSI code page, which mangles names it cannot hold,
 // so the arguments are taken from the wide command line instead.
 std::vector<std::string> utf8_arguments(int argc, char** argv);
+
+// A console whose reader went away (vantor-agent | head, a closed pager) must
+// not end the run: SIGPIPE is ignored on POSIX and a failed write is simply
+// lost. Nothing to do on Windows.
+void survive_closed_console();

@@ -23,3 +23,5 @@ std::vector<std::string> utf8_arguments(int argc, char** argv) {
     for (int i = 0; i < argc; ++i) arguments.emplace_back(argv[i] ? argv[i] : "");
     return arguments;
 }
+
+void survive_closed_console() {}

@@ -21,6 +21,11 @@ std::optional<std::filesystem::path> user_data_home() {
     return std::nullopt;
 }
 
+std::string user_data_home_text() {
+    const std::optional<std::filesystem::path> home = user_data_home();
+    return home ? path_to_utf8(*home) : std::string();
+}
+
 std::optional<std::filesystem::path> own_program_path() {
     std::error_code ec;
     std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
@@ -57,7 +62,9 @@ static bool write_all(int fd, std::string_view bytes) {
     return ::fsync(fd) == 0;
 }
 
-bool write_whole_file(const std::filesystem::path& path, std::string_view bytes) {
+bool write_whole_file(const std::filesystem::path& link_or_file, std::string_view bytes, FileAccess access) {
+    // Through a link to its target: renaming over the link would replace it.
+    const std::filesystem::path path = final_link_target(link_or_file);
     const std::filesystem::path parent = parent_folder_of(path);
     if (!parent.empty()) {
         std::error_code ignored;
@@ -66,22 +73,36 @@ bool write_whole_file(const std::filesystem::path& path, std::string_view bytes)
     static std::atomic<unsigned> counter{0};
     const std::string temp = path.native() + ".tmp" + std::to_string(::getpid()) + "-" +
                              std::to_string(counter.fetch_add(1));
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const mode_t group_other = S_IRWXG | S_IRWXO;
+    const mode_t fresh = access == FileAccess::owner_only ? 0600 : 0644;
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_TRUNC | O_CLOEXEC, fresh);
     if (fd < 0) return false;
     // The replacement keeps the permission bits of the file it replaces: a
-    // settings file the user made private (0600) stays private.
+    // settings file the user made private (0600) stays private; one holding
+    // the token is made private whatever it was.
     struct stat existing {};
-    if (::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
-        ::fchmod(fd, existing.st_mode & 07777) != 0) {
-        ::close(fd);
-        ::unlink(temp.c_str());
-        return false;
+    if (::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+        mode_t mode = existing.st_mode & 07777;
+        if (access == FileAccess::owner_only) mode &= ~group_other;
+        if (::fchmod(fd, mode) != 0) {
+            ::close(fd);
+            ::unlink(temp.c_str());
+            return false;
+        }
     }
     const bool written = write_all(fd, bytes);
     const bool closed = ::close(fd) == 0;
     if (written && closed && std::rename(temp.c_str(), path.c_str()) == 0) return true;
     ::unlink(temp.c_str());
     return false;
+}
+
+bool restrict_to_owner(const std::filesystem::path& path) {
+    struct stat existing {};
+    if (::stat(path.c_str(), &existing) != 0) return false;
+    const mode_t mode = existing.st_mode & 07777;
+    const mode_t tight = mode & ~static_cast<mode_t>(S_IRWXG | S_IRWXO);
+    return tight == mode || ::chmod(path.c_str(), tight) == 0;
 }
 
 std::FILE* open_for_append(const std::filesystem::path& path) {

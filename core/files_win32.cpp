@@ -22,6 +22,8 @@ std::optional<std::filesystem::path> user_data_home() {
     return result;
 }
 
+std::string user_data_home_text() { return "%LOCALAPPDATA%"; }
+
 std::optional<std::filesystem::path> own_program_path() {
     std::wstring buffer(32768, L'\0');
     const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
@@ -60,7 +62,9 @@ static bool write_all(HANDLE file, std::string_view bytes) {
     return FlushFileBuffers(file) != 0;
 }
 
-bool write_whole_file(const std::filesystem::path& path, std::string_view bytes) {
+bool write_whole_file(const std::filesystem::path& link_or_file, std::string_view bytes, FileAccess) {
+    // Through a link to its target: MoveFileExW would replace the link itself.
+    const std::filesystem::path path = final_link_target(link_or_file);
     const std::filesystem::path parent = parent_folder_of(path);
     if (!parent.empty()) {
         std::error_code ignored;
@@ -86,6 +90,9 @@ bool write_whole_file(const std::filesystem::path& path, std::string_view bytes)
     DeleteFileW(temp.c_str());
     return false;
 }
+
+// The data folder under %LOCALAPPDATA% is the user's alone already.
+bool restrict_to_owner(const std::filesystem::path&) { return true; }
 
 std::FILE* open_for_append(const std::filesystem::path& path) {
     return _wfsopen(path.c_str(), L"ab", _SH_DENYNO);

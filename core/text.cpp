@@ -85,6 +85,20 @@ std::string valid_utf8(std::string_view text) {
     return out;
 }
 
+// Length of the UTF-8 sequence at s[i] when it is a format character that
+// reorders or splits a terminal line: the bidi controls (U+061C, U+200E,
+// U+200F, U+202A-U+202E, U+2066-U+2069) and the line and paragraph
+// separators (U+2028, U+2029); 0 otherwise. `s` is valid UTF-8.
+static std::size_t line_format_length(std::string_view s, std::size_t i) {
+    const auto at = [&](std::size_t k) { return i + k < s.size() ? static_cast<unsigned char>(s[i + k]) : 0u; };
+    if (at(0) == 0xD8 && at(1) == 0x9C) return 2;                       // U+061C
+    if (at(0) != 0xE2) return 0;
+    if (at(1) == 0x80 && (at(2) == 0x8E || at(2) == 0x8F)) return 3;    // U+200E, U+200F
+    if (at(1) == 0x80 && at(2) >= 0xA8 && at(2) <= 0xAE) return 3;      // U+2028-U+202E
+    if (at(1) == 0x81 && at(2) >= 0xA6 && at(2) <= 0xA9) return 3;      // U+2066-U+2069
+    return 0;
+}
+
 std::string printable_text(std::string_view text) {
     const std::string valid = valid_utf8(text);
     std::string out;
@@ -96,6 +110,9 @@ std::string printable_text(std::string_view text) {
         } else if (byte == 0xC2 && static_cast<unsigned char>(valid[i + 1]) <= 0x9F) {
             out += '?';   // a C1 control: CSI and OSC to terminals that take them
             ++i;
+        } else if (const std::size_t format = line_format_length(valid, i); format != 0) {
+            out += '?';   // would reorder the rest of the line, or break it
+            i += format - 1;
         } else {
             out += valid[i];
         }

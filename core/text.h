@@ -40,7 +40,9 @@ std::string valid_utf8(std::string_view text);
 // What the console shows of text from outside (player names, personas,
 // links): valid UTF-8 with every control character but line feed and tab
 // (C0, DEL and the C1 range U+0080-U+009F) replaced by '?', so that no name
-// can send an escape sequence to the player's terminal. Every console line
+// can send an escape sequence to the player's terminal; the same for the
+// bidi format characters (U+202E and its kin, U+2066-U+2069), which would
+// reorder the line, and the Unicode line and paragraph separators. Every console line
 // built from outside text goes through it; records keep the exact bytes.
 std::string printable_text(std::string_view text);
 

@@ -106,12 +106,14 @@ namespace {
 
 // Brings one file up to date, or with write == false only checks it.
 CfgResult write_cfg_file(const std::filesystem::path& cfg_folder, std::string_view name,
-                         std::string_view content, bool write) {
+                         std::string_view content, bool write, FileAccess access) {
     CfgResult result;
     result.path = cfg_folder / path_from_utf8(name);
     // An unreadable existing file is treated as missing.
     std::optional<std::string> existing = read_whole_file(result.path);
     if (existing && without_carriage_returns(*existing) == without_carriage_returns(content)) {
+        // A current copy written before files holding the token were private.
+        if (write && access == FileAccess::owner_only) restrict_to_owner(result.path);
         result.status = CfgStatus::up_to_date;
         result.detail = "already current";
         return result;
@@ -122,12 +124,12 @@ CfgResult write_cfg_file(const std::filesystem::path& cfg_folder, std::string_vi
                                  : "missing (--no-write-cfg)";
         return result;
     }
-    if (write_whole_file(result.path, content)) {
+    if (write_whole_file(result.path, content, access)) {
         result.status = CfgStatus::written;
         result.detail = existing ? "updated" : "created";
     } else {
         result.status = CfgStatus::failed;
-        result.detail = "cannot write";
+        result.detail = "cannot write " + path_to_utf8(result.path);
     }
     return result;
 }
@@ -147,12 +149,13 @@ void report_cfg(EventLog& log, std::string_view label, const CfgResult& result) 
 
 CfgResult write_gsi_cfg(const std::filesystem::path& cfg_folder,
                         std::uint32_t port, std::string_view token, bool write) {
-    return write_cfg_file(cfg_folder, kGsiCfgName,
-                          gsi_cfg_text(port, token), write);
+    // It holds the token that authorises GSI posts: the user's alone.
+    return write_cfg_file(cfg_folder, kGsiCfgName, gsi_cfg_text(port, token), write,
+                          FileAccess::owner_only);
 }
 
 CfgResult write_exec_cfg(const std::filesystem::path& cfg_folder, bool write) {
-    return write_cfg_file(cfg_folder, kExecCfgName, exec_cfg_text(), write);
+    return write_cfg_file(cfg_folder, kExecCfgName, exec_cfg_text(), write, FileAccess::shared);
 }
 
 void set_up_cfg_files(EventLog& log, const std::filesystem::path& cfg_folder,

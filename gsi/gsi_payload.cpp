@@ -173,8 +173,24 @@ json gsi_state_json(const GsiState& state) {
                 {"provider_timestamp", state.provider_timestamp}};
 }
 
+std::uint64_t count_gsi_drop(GsiDropLog& drops, std::uint32_t now) {
+    ++drops.untold;
+    if (drops.told && ticks_since(now, drops.last_told) < kGsiDropSummaryMs) return 0;
+    drops.told = true;
+    drops.last_told = now;
+    const std::uint64_t count = drops.untold;
+    drops.untold = 0;
+    return count;
+}
+
 GsiDecision handle_gsi_body(std::string_view body, const std::string& token, GsiPlayers& players,
                             GsiState& last_state, bool& have_gsi_state, EventLog& log) {
+    static GsiDropLog process_drops;
+    return handle_gsi_body(body, token, players, last_state, have_gsi_state, log, process_drops);
+}
+
+GsiDecision handle_gsi_body(std::string_view body, const std::string& token, GsiPlayers& players,
+                            GsiState& last_state, bool& have_gsi_state, EventLog& log, GsiDropLog& drops) {
     GsiDecision decision;
     if (json_nesting_depth(body, kGsiMaxNesting) > kGsiMaxNesting) {
         log_event(log, "error", {{"where", "gsi_payload"}, {"detail", "nested too deeply"}}, "");
@@ -188,8 +204,16 @@ GsiDecision handle_gsi_body(std::string_view body, const std::string& token, Gsi
 
     std::optional<std::string> received = received_token(payload);
     if (!received || *received != token) {
-        log_event(log, "error", {{"where", "gsi_auth"}, {"detail", "token mismatch"}},
-                  "gsi: dropped a payload with an unexpected token");
+        const bool first = !drops.told;
+        const std::uint64_t count = count_gsi_drop(drops, tick_now());
+        if (count == 0) return decision;
+        if (first)
+            log_event(log, "error", {{"where", "gsi_auth"}, {"detail", "token mismatch"}},
+                      "gsi: dropped a payload with an unexpected token");
+        else
+            log_event(log, "error", {{"where", "gsi_auth"}, {"detail", "token mismatch"}, {"dropped", count}},
+                      "gsi: dropped " + std::to_string(count) + " more payload" + (count == 1 ? "" : "s") +
+                          " with an unexpected token since the last line about them");
         return decision;
     }
 

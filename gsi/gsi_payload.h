@@ -32,6 +32,19 @@ struct GsiDecision {
     std::string map;                       // started: the new map name
 };
 
+// Payloads with a wrong token are dropped; a local program can send thousands
+// a second, so they are told sparingly: the first one, then at most one
+// summary a minute with the count dropped since the last line.
+inline constexpr std::uint32_t kGsiDropSummaryMs = 60000;
+struct GsiDropLog {
+    bool told = false;             // the first drop has been logged
+    std::uint32_t last_told = 0;   // tick count of the last line
+    std::uint64_t untold = 0;      // drops since that line
+};
+// Counts one drop at tick `now`. What to log now: 1 for the first drop, the
+// count since the last line when a summary is due, 0 to stay quiet.
+std::uint64_t count_gsi_drop(GsiDropLog& drops, std::uint32_t now);
+
 // Handles one queued body: parse, token, players merged into `players` (the
 // current match's map, before any decision; an id that is no real player's,
 // a bot's above all, is dropped with the --debug record gsi_player_dropped),
@@ -39,6 +52,10 @@ struct GsiDecision {
 // `have_gsi_state` are the main loop's: the state that last changed the phase
 // fields and whether there is one; they are updated here. Logs its own events;
 // bodies that are not JSON objects or carry the wrong token change nothing.
+// Wrong-token drops are counted in `drops`; the overload without it counts
+// them for the whole process (the agent runs one listener).
+GsiDecision handle_gsi_body(std::string_view body, const std::string& token, GsiPlayers& players,
+                            GsiState& last_state, bool& have_gsi_state, EventLog& log, GsiDropLog& drops);
 GsiDecision handle_gsi_body(std::string_view body, const std::string& token, GsiPlayers& players,
                             GsiState& last_state, bool& have_gsi_state, EventLog& log);
 

@@ -1,6 +1,8 @@
 // The portable half of the API client: splitting and checking the base URL.
 #include "rooms/api_client.h"
 
+#include <algorithm>
+
 #include "core/port_range.h"
 #include "core/text.h"
 
@@ -89,32 +91,41 @@ bool crack_base_url(std::string_view url, BaseUrlParts& parts) {
     return true;
 }
 
+std::string url_for_display(std::string_view url) {
+    const std::size_t scheme_end = url.find("://");
+    const std::size_t start = scheme_end == std::string_view::npos ? 0 : scheme_end + 3;
+    const std::size_t end = std::min(url.find_first_of("/?#", start), url.size());
+    const std::size_t at = url.substr(0, end).rfind('@');
+    if (at == std::string_view::npos || at < start) return std::string(url);
+    const std::size_t colon = url.substr(0, at).find(':', start);
+    if (colon == std::string_view::npos) return std::string(url);
+    return std::string(url.substr(0, colon + 1)) + "***" + std::string(url.substr(at));
+}
+
+std::string api_base_url_problem(std::string_view url) {
+    if (url.empty()) return "the API base URL is empty";
+    const std::string shown = url_for_display(url);
+    BaseUrlParts parts;
+    if (!crack_base_url(url, parts)) return "not a valid URL: " + shown;
+    const std::string scheme = ascii_lower(parts.scheme);
+    if (scheme != "http" && scheme != "https") return "the API base URL must be http or https: " + shown;
+    if (parts.host.empty()) return "the API base URL has no host: " + shown;
+    return {};
+}
+
 bool api_client_init(ApiClient& client, std::string_view base_url, std::string& error) {
     if (client.session) api_client_close(client);
-    if (base_url.empty()) {
-        error = "the API base URL is empty";
+    if (std::string problem = api_base_url_problem(base_url); !problem.empty()) {
+        error = std::move(problem);
         return false;
     }
     BaseUrlParts parts;
-    if (!crack_base_url(base_url, parts)) {
-        error = "not a valid URL: " + std::string(base_url);
-        return false;
-    }
-    const std::string scheme = ascii_lower(parts.scheme);
-    if (scheme != "http" && scheme != "https") {
-        error = "the API base URL must be http or https: " + std::string(base_url);
-        return false;
-    }
-    if (parts.host.empty()) {
-        error = "the API base URL has no host: " + std::string(base_url);
-        return false;
-    }
-
-    client.secure = scheme == "https";
-    client.host = utf8_to_wide(parts.host);
+    crack_base_url(base_url, parts);
+    client.secure = ascii_lower(parts.scheme) == "https";
+    client.host = parts.host;
     client.port = parts.port != 0 ? parts.port : static_cast<std::uint16_t>(client.secure ? 443 : 80);
     std::string_view path = parts.path;
     while (!path.empty() && path.back() == '/') path.remove_suffix(1);
-    client.base_path = utf8_to_wide(path);
+    client.base_path = std::string(path);
     return api_session_open(client, error);
 }

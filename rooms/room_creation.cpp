@@ -5,6 +5,7 @@
 #include "core/event_log.h"
 #include "core/json_members.h"
 #include "rooms/api_client.h"
+#include "rooms/room_link.h"
 #include "rooms/room_persistence.h"
 #include "rooms/room_request.h"
 #include "roster/roster_assembly.h"
@@ -22,13 +23,33 @@ PostOutcome classify(bool exchanged, std::uint32_t status) {
     return PostOutcome::temporary;
 }
 
+// At most kQuotedBodyBytes of a body, with its full size when it is longer.
+std::string quoted_body(std::string_view body) {
+    if (body.size() <= kQuotedBodyBytes) return std::string(body);
+    return std::string(body.substr(0, kQuotedBodyBytes)) + "... (" + std::to_string(body.size()) + " bytes)";
+}
+
 }  // namespace
 
 RoomAnswer read_room_answer(std::string_view body) {
     RoomAnswer read;
     const json answer = json::parse(body, nullptr, false);
-    read.url = json_string(answer, "url").value_or("");
+    if (!answer.is_object()) {
+        read.problem = answer.is_discarded() ? "the answer is not JSON" : "the answer is not a JSON object";
+        return read;
+    }
     read.created = json_bool(answer, "created").value_or(false);
+    if (!json_member(answer, "url")) {
+        read.problem = "the answer has no \"url\"";
+        return read;
+    }
+    const std::optional<std::string> url = json_string(answer, "url");
+    if (!url) {
+        read.problem = "the answer's \"url\" is not a string";
+        return read;
+    }
+    read.problem = room_link_problem(*url);
+    if (read.problem.empty()) read.url = *url;
     return read;
 }
 
@@ -64,40 +85,53 @@ void post_room(EventLog& log, const ApiClient& client, RoomPost& room,
     log_event(log, "room_post", json{{"room_key", room.key}, {"attempt", n}},
               "posting room " + room.key + " (attempt " + std::to_string(n) + ")");
 
-    std::uint32_t status = 0;
-    std::string body;
-    std::string error;
-    const bool exchanged = api_post(client, "/v1/matches", room.payload, status, body, error);
-    const PostOutcome outcome = classify(exchanged, status);
+    const ApiResponse answer = api_post(client, "/v1/matches", room.payload);
+    if (answer.stopped) {
+        // The run is ending: no retry is scheduled, no failure is counted.
+        log_event(log, "room_post_failed",
+                  json{{"room_key", room.key}, {"status", answer.status}, {"detail", answer.error},
+                       {"attempt", n}, {"stopped", true}},
+                  "room POST cut short: the agent is stopping");
+        return;
+    }
+    PostOutcome outcome = classify(answer.ok, answer.status);
+    RoomAnswer read;
+    if (outcome == PostOutcome::success) {
+        read = read_room_answer(answer.body);
+        // A success without a usable link answers nobody: try again.
+        if (!read.problem.empty()) outcome = PostOutcome::temporary;
+    }
 
     if (outcome != PostOutcome::success) {
-        const std::string failure = exchanged ? "HTTP " + std::to_string(status) : error;
-        const std::string& detail = exchanged ? body : error;
+        std::string failure = answer.ok ? "HTTP " + std::to_string(answer.status) : answer.error;
+        if (!read.problem.empty()) failure += " without a usable room link: " + read.problem;
+        const std::string detail = answer.ok ? quoted_body(answer.body) : answer.error;
+        json data{{"room_key", room.key}, {"status", answer.status}, {"detail", detail}};
+        if (!read.problem.empty()) data["reason"] = read.problem;
         const std::uint32_t delay = room_retry_delay_ms(n);
         if (outcome == PostOutcome::temporary && delay != 0) {
             // Read after the exchange, which may have taken its time-outs.
             room.next_try = options.tick() + delay;
-            log_event(log, "room_post_failed",
-                      json{{"room_key", room.key}, {"status", status}, {"detail", detail},
-                           {"attempt", n}, {"retry_in_ms", delay}},
+            data["attempt"] = n;
+            data["retry_in_ms"] = delay;
+            log_event(log, "room_post_failed", data,
                       "room POST failed (" + failure + "), retrying in " + std::to_string(delay / 1000) +
                           "s");
             return;
         }
         room.done = true;
-        log_event(log, "room_post_failed",
-                  json{{"room_key", room.key}, {"status", status}, {"detail", detail}, {"attempts", n},
-                       {"permanent", outcome == PostOutcome::permanent}},
-                  "room POST failed (" + failure + "), giving up");
+        data["attempts"] = n;
+        data["permanent"] = outcome == PostOutcome::permanent;
+        log_event(log, "room_post_failed", data, "room POST failed (" + failure + "), giving up");
         return;
     }
 
-    const auto [url, created] = read_room_answer(body);
     room.done = true;
-    room.url = url;
-    save_room_in(log, options.data_folder, room.key, url, room.reservation, room.map);
-    write_room_cfg(log, cfg_folder, url);
+    room.url = read.url;
+    save_room_in(log, options.data_folder, room.key, read.url, room.reservation, room.map);
+    write_room_cfg(log, cfg_folder, read.url);
     log_event(log, "room_created",
-              json{{"room_key", room.key}, {"url", url}, {"created", created}, {"status", status}},
-              std::string("ROOM ") + (created ? "CREATED" : "JOINED") + "  " + url);
+              json{{"room_key", room.key}, {"url", read.url}, {"created", read.created},
+                   {"status", answer.status}},
+              std::string("ROOM ") + (read.created ? "CREATED" : "JOINED") + "  " + read.url);
 }

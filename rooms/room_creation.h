@@ -3,6 +3,7 @@
 // and put into the match record.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -29,15 +30,21 @@ struct RoomPost {
 
 inline constexpr std::int32_t kMaxRoomPostAttempts = 5;
 
+// How much of an answer's body an error record quotes.
+inline constexpr std::size_t kQuotedBodyBytes = 200;
+
 // The body of POST /v1/matches (rooms/room_request.h) for a final roster and
 // the map GSI reported for the match.
 std::string build_room_payload(const Roster& roster, std::uint64_t reporter_steamid, std::string_view map);
 
-// "url" and "created" of a success answer. A body that is not a JSON object,
-// or members of another type, count as missing: success without a link.
+// "url" and "created" of a success answer. The link is checked here, where
+// it comes in: a body that is not a JSON object, a "url" that is missing, not
+// a string or not a room link (room_link_problem) leaves `url` empty and says
+// why in `problem`. A "created" of another type reads as false.
 struct RoomAnswer {
     std::string url;
     bool created = false;
+    std::string problem;          // empty when url is a room link
 };
 RoomAnswer read_room_answer(std::string_view body);
 
@@ -63,6 +70,7 @@ struct RoomPostOptions {
 // One attempt: POSTs room.payload and updates attempt, next_try, done and, on
 // success, url; saves the room in the data folder and writes the room cfg into
 // cfg_folder (none when it is empty). 4xx answers are final, other failures
-// are retried.
+// are retried; so is a 2xx answer without a usable link. An attempt the stop
+// flag cut short is not counted as a failure.
 void post_room(EventLog& log, const ApiClient& client, RoomPost& room,
                const std::filesystem::path& cfg_folder, const RoomPostOptions& options);

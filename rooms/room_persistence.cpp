@@ -55,6 +55,28 @@ void report_error(EventLog& log, const char* where, const std::filesystem::path&
     log_event(log, "error", json{{"where", where}, {"detail", path_to_utf8(path)}}, console_text);
 }
 
+// A rooms.json that is there but is no JSON array would be replaced by a
+// one-entry history: it is kept aside first, as agent.json is. False when it
+// could not be kept (then it must not be replaced either).
+bool keep_damaged_history(EventLog& log, const std::filesystem::path& file) {
+    const std::optional<std::string> text = read_whole_file(file);
+    if (!text || trim(*text).empty()) return true;   // nothing to lose
+    const json list = json::parse(*text, nullptr, false);
+    if (list.is_array()) return true;
+    const std::string why = list.is_discarded() ? "is not valid JSON" : "is not a JSON array";
+    const std::filesystem::path aside = keep_broken_file(file, text, FileAccess::shared);
+    if (aside.empty()) {
+        const std::string problem =
+            path_to_utf8(file) + " " + why + " and could not be kept aside -- leaving it as it is";
+        log_event(log, "error", json{{"where", "rooms_json"}, {"detail", problem}}, "rooms: " + problem);
+        return false;
+    }
+    const std::string problem = path_to_utf8(file) + " " + why + " -- kept it as " + path_to_utf8(aside) +
+                                "; starting a new history";
+    log_event(log, "error", json{{"where", "rooms_json"}, {"detail", problem}}, "rooms: " + problem);
+    return true;
+}
+
 }  // namespace
 
 void save_room_in(EventLog& log, const std::filesystem::path& folder, std::string_view room_key,
@@ -68,6 +90,7 @@ void save_room_in(EventLog& log, const std::filesystem::path& folder, std::strin
         report_error(log, "room_json", room_path, "could not save the room link");
 
     const RoomHistoryEntry entry{unix_now(), std::string(map), std::string(room_key), std::string(url)};
+    if (!keep_damaged_history(log, folder / "rooms.json")) return;
     if (!add_room_to_history(folder, entry))
         report_error(log, "rooms_json", folder / "rooms.json", "could not add the room to the history");
 }
@@ -81,7 +104,7 @@ std::optional<std::string> find_saved_room_in(const std::filesystem::path& folde
     std::string url;
     if (!read_string(saved, "reservation", saved_reservation) || !read_string(saved, "url", url))
         return std::nullopt;
-    if (saved_reservation != reservation || url.empty()) return std::nullopt;
+    if (saved_reservation != reservation || !room_link_is_safe(url)) return std::nullopt;
     return url;
 }
 
@@ -99,14 +122,15 @@ std::vector<RoomHistoryEntry> load_room_history(const std::filesystem::path& fol
         if (!read_string(element, "room_key", entry.room_key) || !read_string(element, "url", entry.url) ||
             !read_string(element, "map", entry.map) || !read_int64(element, "created_at", entry.created_at))
             continue;
-        if (entry.url.empty()) continue;
+        // Another program may have written the file: only room links get in.
+        if (!room_link_is_safe(entry.url)) continue;
         history.push_back(std::move(entry));
     }
     return history;
 }
 
 bool add_room_to_history(const std::filesystem::path& folder, const RoomHistoryEntry& entry) {
-    if (entry.url.empty()) return false;
+    if (!room_link_is_safe(entry.url)) return false;
     std::vector<RoomHistoryEntry> history = load_room_history(folder);
     for (auto it = history.begin(); it != history.end(); ++it) {
         if (it->room_key == entry.room_key) {

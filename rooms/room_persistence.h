@@ -29,21 +29,25 @@ struct RoomMenuItem {
 inline constexpr std::size_t kRoomHistorySize = 10;
 
 // Writes room.json and adds the room to rooms.json in `folder`. Each failed
-// write is one "error" event; the two files are written independently.
+// write is one "error" event; the two files are written independently. A
+// rooms.json that is no JSON array is first kept aside as
+// rooms.broken-<local time>.json, with an "error" event and a console line.
 void save_room_in(EventLog& log, const std::filesystem::path& folder, std::string_view room_key,
                   std::string_view url, std::string_view reservation, std::string_view map);
 
-// The link of folder/room.json when it was saved for this (non-empty) reservation.
+// The link of folder/room.json when it was saved for this (non-empty)
+// reservation and is a room link (room_link_problem).
 std::optional<std::string> find_saved_room_in(const std::filesystem::path& folder,
                                               std::string_view reservation);
 
-// The first ten entries of folder/rooms.json with a link, in file order (the
-// newest first); empty when the file is missing or is not a JSON array.
+// The first ten entries of folder/rooms.json with a room link
+// (room_link_problem), in file order (the newest first); empty when the file
+// is missing or is not a JSON array.
 // Reading never fails as a whole.
 std::vector<RoomHistoryEntry> load_room_history(const std::filesystem::path& folder);
 
 // Puts the entry in front (dropping a stored one with the same key), keeps the
-// ten newest and rewrites the file. False for an entry without a link (the file
+// ten newest and rewrites the file. False for an entry without a room link (the file
 // is left alone) or when the write fails.
 bool add_room_to_history(const std::filesystem::path& folder, const RoomHistoryEntry& entry);
 

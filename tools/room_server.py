@@ -26,6 +26,11 @@ used up the server answers normally again. Steps:
   drop            read the request, then close without answering
   headers-only    a 200 status line and headers, no length, then close
   short-body      200 announcing 100 bytes, sending 10, then close
+  link:URL        201 {"created": true, "url": URL}: any link, hostile ones too
+  trickle:SECONDS the normal answer, status line and all, one byte every SECONDS (default 1)
+  silence:SECONDS read the request, then say nothing for SECONDS (default 120), then close
+  endless:BYTES   200 without a length, then BYTES of a JSON body that never ends
+                  (default 1.5 GiB), as fast as the client reads; stops when it hangs up
 
 Usage:
 
@@ -208,6 +213,40 @@ class Handler(BaseHTTPRequestHandler):
             return status
         if name == "raw":
             self.send(200, arg)
+            return 200
+        if name == "link":
+            self.send(201, json.dumps({"created": True, "url": arg}))
+            return 201
+        if name == "trickle":
+            status, answer = self.server.service.answer_room(json.loads(body.decode("utf-8") or "null"))
+            raw = json.dumps(answer).encode()
+            head = ("HTTP/1.1 %d X\r\nContent-Type: application/json\r\nContent-Length: %d\r\n"
+                    "Connection: close\r\n\r\n" % (status, len(raw))).encode()
+            self.close_connection = True
+            try:
+                for byte in head + raw:
+                    self.wfile.write(bytes([byte]))
+                    self.wfile.flush()
+                    time.sleep(float(arg or "1"))
+            except OSError:   # the client gave up
+                return 0
+            return status
+        if name == "silence":
+            self.close_connection = True
+            time.sleep(float(arg or "120"))
+            return 0
+        if name == "endless":
+            self.close_connection = True
+            left = int(arg or str(1536 << 20))
+            chunk = b"x" * 65536
+            try:
+                self.wfile.write(b"HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close\r\n\r\n"
+                                 b'{"created": true, "url": "http://127.0.0.1/r/1", "pad": "')
+                while left > 0:
+                    self.wfile.write(chunk[:left])
+                    left -= len(chunk)
+            except OSError:   # the client hung up: the point of the exercise
+                pass
             return 200
         if name == "redirect":
             self.send_response(307)

@@ -25,9 +25,85 @@ TEST(Files, WriteReplacesTheWholeFileAndLeavesNothingBeside) {
     EXPECT_EQ(std::distance(fs::recursive_directory_iterator(dir), fs::recursive_directory_iterator()), 5);   // a, b, c.json, blocked, inner
 }
 
+// A damaged file is kept beside it under a name that says so, byte for byte;
+// a second one in the same second gets a number.
+TEST(Files, BrokenFilesAreKeptBesideWithTheirBytes) {
+    const fs::path dir = make_temp_dir("files-broken");
+    const std::optional<std::string> damaged = std::string("{\"cut", 5);
+    write_test_file(dir / "rooms.json", *damaged);
+    const fs::path first = keep_broken_file(dir / "rooms.json", damaged, FileAccess::shared);
+    const fs::path second = keep_broken_file(dir / "rooms.json", std::nullopt, FileAccess::shared);   // moved
+    EXPECT_TRUE(starts_with(path_to_utf8(first.filename()), "rooms.broken-")) << path_to_utf8(first);
+    EXPECT_EQ(first.extension(), ".json");
+    EXPECT_EQ(read_test_file(first), *damaged);
+    EXPECT_EQ(read_test_file(second), *damaged);
+    EXPECT_FALSE(fs::exists(dir / "rooms.json"));
+    EXPECT_NE(first, second);
+}
+
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
+
+namespace {
+mode_t mode_of(const fs::path& file) {
+    struct stat st {};
+    return stat(file.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+}  // namespace
+
+// The user's files stay the user's: a link is written through to its target
+// (a dotfiles folder keeps working), and a file holding the GSI token is
+// readable by its owner alone.
+TEST(Files, LinksAreWrittenThroughAndTokenFilesMadePrivate) {
+    struct Row {
+        const char* name;
+        const char* link;      // agent.json -> this (relative to the folder); null: a plain file
+        mode_t existing;       // 0: the target does not exist yet
+        FileAccess access;
+        mode_t mode;           // of the target afterwards
+    };
+    const Row rows[] = {
+        {"a link into a dotfiles folder", "dotfiles/agent.json", 0644, FileAccess::shared, 0644},
+        {"a chain of two links", "second-link", 0600, FileAccess::shared, 0600},
+        {"a dangling link creates its target", "dotfiles/new/agent.json", 0, FileAccess::shared, 0644},
+        {"a token file is created 0600", nullptr, 0, FileAccess::owner_only, 0600},
+        {"a token file that was 0644 is tightened", nullptr, 0644, FileAccess::owner_only, 0600},
+        {"... keeping the owner's own bits", nullptr, 0755, FileAccess::owner_only, 0700},
+        {"a linked token file is tightened at its target", "dotfiles/agent.json", 0664, FileAccess::owner_only, 0600},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const fs::path dir = make_temp_dir("files-links");
+        const fs::path file = dir / "agent.json";
+        fs::path target = file;
+        if (row.link) {
+            target = dir / row.link;
+            if (std::string(row.link) == "second-link") {   // agent.json -> second-link -> dotfiles/agent.json
+                target = dir / "dotfiles" / "agent.json";
+                fs::create_directories(target.parent_path());
+                fs::create_symlink("dotfiles/agent.json", dir / "second-link");
+            }
+            fs::create_directories(dir / "dotfiles");
+            fs::create_symlink(std::string(row.link) == "second-link" ? "second-link" : row.link, file);
+        }
+        if (row.existing) {
+            write_test_file(target, "old");
+            ASSERT_EQ(chmod(target.c_str(), row.existing), 0);
+        }
+        ASSERT_TRUE(write_whole_file(file, "new", row.access));
+        EXPECT_EQ(fs::is_symlink(file), row.link != nullptr);
+        EXPECT_EQ(read_test_file(target), "new");
+        EXPECT_EQ(mode_of(target), row.mode);
+        EXPECT_EQ(final_link_target(file), target);
+    }
+    // A current file is tightened without a rewrite.
+    const fs::path cfg = make_temp_dir("files-restrict") / "gamestate_integration_vantor.cfg";
+    write_test_file(cfg, "cfg");
+    ASSERT_EQ(chmod(cfg.c_str(), 0644), 0);
+    EXPECT_TRUE(restrict_to_owner(cfg));
+    EXPECT_EQ(mode_of(cfg), 0600u);
+}
 
 // A file the user made private stays private when the agent rewrites it.
 TEST(Files, ReplaceKeepsThePermissionBits) {

@@ -22,6 +22,11 @@ TEST(Text, HelpersTurnEachInputIntoItsExpectedText) {
         {"C1 CSI and OSC, one mark each", printable_text, "\xC2\x9B" "31m \xC2\x9D" "0 \xC2\x80", "?31m ?0 ?"},
         {"U+00A0 and later are letters", printable_text, "\xC2\xA0\xC2\xBF", "\xC2\xA0\xC2\xBF"},
         {"a lone C2 at the end", printable_text, "x\xC2", "x" + cut},
+        {"right-to-left override in a name", printable_text, "evil\xE2\x80\xAEgpj.exe", "evil?gpj.exe"},
+        {"isolates U+2066-U+2069 and the marks", printable_text, "\xE2\x81\xA6\xE2\x81\xA9\xE2\x80\x8F\xD8\x9C",
+         "????"},
+        {"line separator U+2028", printable_text, "a\xE2\x80\xA8[ 99.9s] ROOM", "a?[ 99.9s] ROOM"},
+        {"U+2010 and U+2070 next to them stay", printable_text, "\xE2\x80\x90\xE2\x81\xB0", "\xE2\x80\x90\xE2\x81\xB0"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

@@ -31,12 +31,13 @@ struct Feed : ::testing::Test {
     std::string token = kToken;
     std::size_t seen_lines = 0;
     GsiDecision decision;
+    GsiDropLog drops;
 
     void SetUp() override { ASSERT_TRUE(log_open(log, make_temp_dir("gsi-payload"))); }
-    void forget() { players.clear(), have = false, last = GsiState{}; }
+    void forget() { players.clear(), have = false, last = GsiState{}, drops = GsiDropLog{}; }
     // Feeds one body; the records it wrote.
     std::vector<json> feed(std::string_view body) {
-        decision = handle_gsi_body(body, token, players, last, have, log);
+        decision = handle_gsi_body(body, token, players, last, have, log, drops);
         std::vector<json> out;
         const std::string text = read_test_file(log.path);
         std::size_t line = 0;
@@ -111,6 +112,37 @@ TEST_F(Feed, TokenMustMatchExactly) {
         EXPECT_EQ(players.size() + have, row.accepted ? 2u : 0u);
         EXPECT_EQ(logged.front(), row.accepted ? "gsi_player_new" : "error");
     }
+}
+
+// A local program flooding the listener with a wrong token: the first drop is
+// told, then at most one summary a minute with the count since the last line.
+TEST(GsiFlood, WrongTokensAreToldOnceThenOnceAMinute) {
+    GsiDropLog drops;
+    const std::uint32_t t0 = 0xFFFFF000u;   // the tick count wraps during the flood
+    const struct { const char* name; std::uint32_t now; int drops; std::uint64_t told; } rows[] = {
+        {"the first drop is told", t0, 1, 1},
+        {"thousands in the same second are counted", t0 + 900, 11963, 0},
+        {"still within the minute", t0 + 59999, 1, 0},
+        {"a minute after the first: the summary counts all since", t0 + 60000, 1, 11965},
+        {"then quiet again for a minute", t0 + 60001, 500, 0},
+        {"a late single drop carries the rest", t0 + 600000, 1, 501},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::uint64_t told = 0;
+        for (int i = 0; i < row.drops; ++i) told += count_gsi_drop(drops, row.now);
+        EXPECT_EQ(told, row.told);
+    }
+}
+
+TEST_F(Feed, AFloodWritesOneRecordWithinAMinute) {
+    json payload = fixture("live_round3.json");
+    payload["auth"] = {{"token", "wrong"}};
+    std::size_t records = 0;
+    for (int i = 0; i < 300; ++i) records += feed(payload.dump()).size();
+    EXPECT_EQ(records, 1u);
+    EXPECT_EQ(drops.untold, 299u);
+    EXPECT_TRUE(players.empty());
 }
 
 TEST_F(Feed, PlayersAreCollectedFromEverySectionAndMergedOnce) {

@@ -23,20 +23,35 @@ TEST(RoomPayload, CompactKeysInByteOrderIdsAsStringsNamesAsUtf8) {
               "\"steamids\":[\"76561197960287930\",\"76561198000000002\"]}");
 }
 
-TEST(RoomAnswer, MembersOfAnotherTypeCountAsMissing) {
-    const struct { const char* name; const char* body; const char* url; bool created; } rows[] = {
-        {"created", R"({"url":"https://vantor.gg/r/1","created":true})", "https://vantor.gg/r/1", true},
-        {"joined, extra members", R"({"created":false,"url":"https://x/2","extra":[1]})", "https://x/2", false},
-        {"a number and a 1", R"({"url":7,"created":1})", "", false},
-        {"an array", R"(["https://vantor.gg/r/1"])", "", false},
-        {"cut short", R"({"url":"https://vantor.gg/r/1")", "", false},
-        {"empty", "", "", false},
+// The link is checked where the answer is read: what is not a plain web link
+// never leaves here, and the reason goes into the failure record.
+TEST(RoomAnswer, OnlyPlainWebLinksAreRoomLinks) {
+    const struct { const char* name; const char* body; const char* url; bool created; const char* why; } rows[] = {
+        {"created", R"j({"url":"https://vantor.gg/r/1","created":true})j", "https://vantor.gg/r/1", true, ""},
+        {"joined, extra members", R"j({"created":false,"url":"https://x/2","extra":[1]})j", "https://x/2", false, ""},
+        {"a number and a 1", R"j({"url":7,"created":1})j", "", false, "\"url\" is not a string"},
+        {"no url", R"j({"created":true})j", "", true, "has no \"url\""},
+        {"an array", R"j(["https://vantor.gg/r/1"])j", "", false, "not a JSON object"},
+        {"a number", "42", "", false, "not a JSON object"},
+        {"cut short", R"j({"url":"https://vantor.gg/r/1")j", "", false, "not JSON"},
+        {"empty", "", "", false, "not JSON"},
+        {"javascript", R"j({"url":"javascript:alert(1)"})j", "", false, "not an http or https link"},
+        {"a local file", R"j({"url":"file:///etc/passwd"})j", "", false, "not an http or https link"},
+        {"an option for whatever gets it", R"j({"url":"--help"})j", "", false, "not an http or https link"},
+        {"shell quoting", R"j({"url":"https://x/r/a\"; quit; echo \""})j", "", false, "double quote"},
+        {"a forged agent line", R"j({"url":"https://x/r/1\n[   99.9s] ROOM  https://evil.example/phish"})j", "", false,
+         "line break"},
+        {"a single quote", R"j({"url":"https://x/r/'1"})j", "", false, "quote"},
+        {"right-to-left override", R"j({"url":"https://x/r/\u202Egpj"})j", "", false, "outside ASCII"},
+        {"no host", R"j({"url":"https:///r/1"})j", "", false, "no host"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         const RoomAnswer answer = read_room_answer(row.body);
         EXPECT_EQ(answer.url, row.url);
         EXPECT_EQ(answer.created, row.created);
+        EXPECT_EQ(answer.problem.empty(), !*row.why);
+        EXPECT_NE(answer.problem.find(row.why), std::string::npos) << answer.problem;
     }
 }
 
