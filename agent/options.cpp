@@ -75,6 +75,11 @@ AgentOptions parse_options(int argc, const char* const* argv) {
             if (!port_in_range(port)) options.error = "--gsi-port must be 1..65535";
         } else if (arg == "--print-systemd-unit" && service_unit_offered()) {
             options.print_systemd_unit = true;
+        } else if (arg == "--autostart") {
+            take_value(value);
+            options.autostart = std::string(value);
+            if (options.error.empty() && value != "on" && value != "off")
+                options.error = "--autostart must be on or off";
         } else if (arg == "--api-base") {
             take_value(value);
             options.api_base = std::string(value);
@@ -100,7 +105,9 @@ const std::string& help_text() {
         "  --api-base <url>        API to POST completed rosters to, empty to disable\n"
         "                          (default " + std::string(kDefaultApiBase) + ", saved in agent.json)\n"
         "  --log-dir <dir>         where to write agent-*.jsonl\n"
-        "                          (default %LOCALAPPDATA%\\vantor\\logs)\n" +
+        "                          (default %LOCALAPPDATA%\\vantor\\logs)\n"
+        "  --autostart on|off      start the agent at log-on with these options, or\n"
+        "                          no more, and exit\n" +
         std::string(service_unit_offered() ? kServiceUnitHelp : "");
     return text;
 }
