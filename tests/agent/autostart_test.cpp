@@ -67,7 +67,7 @@ void put_entry(const std::optional<std::string>& command) {
     else write_test_file(kConfig / "autostart" / "vantor-agent.desktop", "[Desktop Entry]\nExec=" + *command + "\n");
 }
 // The words a desktop reads from an Exec value: string escapes first, then
-// the quoting, then %% for %.
+// the quoting, then the field codes (%% for %).
 std::vector<std::string> words(const std::string& value) {
     std::string text;
     for (std::size_t i = 0; i < value.size(); ++i) {
@@ -88,8 +88,12 @@ std::vector<std::string> words(const std::string& value) {
         else if (c == ' ' && !quoted) {
             if (any) out.push_back(word);
             word.clear(), any = false;
-        } else if (c == '%' && i + 1 < text.size() && text[i + 1] == '%') word += text[i++];
-        else word += c, any = true;
+        } else if (c == '%') {   // a field code, or %% for %
+            if (i + 1 < text.size() && text[i + 1] == '%') word += '%', any = true;
+            ++i;
+        } else {
+            word += c, any = true;
+        }
     }
     if (any) out.push_back(word);
     return out;

@@ -19,19 +19,23 @@ class TrayProgramTest(unittest.TestCase):
         if first.tray:
             first.with_display()
         first.start()
+        if first.tray:   # the icon comes after the word that it watches
+            self.assertTrue(first.process.wait_for_output("tray: icon added"), first.output())
         pid = int((first.data_dir / "agent.lock").read_text())
         if not IS_WIN:
             self.assertEqual(pid, first.process.popen.pid)
         second = first.run()
         self.assertEqual((second.code, second.out, second.err),
                          (0, "vantor-agent is already running (pid %d)\n" % pid, ""))
-        self.assertEqual(first.run("--coplay-once").code, 0)   # a diagnostic may run beside it
+        coplay = first.run("--coplay-once")   # a diagnostic may run beside it
+        self.assertEqual(coplay.code, 0)
+        self.assertNotIn("already running", coplay.out)
         if first.tray:
             first.wait("second_start")
         first.gsi({"map": {"name": "de_mirage", "mode": "competitive", "phase": "warmup", "round": 0}})
         first.wait("match_started", map="de_mirage")
         first.process.kill()   # a crash: its lock is no obstacle to the next start
-        self.assertIn("watching", first.start().stop().out)
+        self.assertIn("watching", first.start().stop(within=10).out)   # the stop's own pace is guarded elsewhere
 
     def test_autostart_from_the_command_line(self):
         agent = Agent(self, steam=None)

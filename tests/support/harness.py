@@ -340,6 +340,7 @@ class Agent(AgentEnv):
         """A virtual X server (Xvfb) for the tray's window under Wine."""
         xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-nolisten", "tcp"], stdout=subprocess.PIPE,
                                 stderr=subprocess.DEVNULL)
+        self.test.addCleanup(xvfb.stdout.close)
         self.test.addCleanup(xvfb.wait)
         self.test.addCleanup(xvfb.kill)
         self.extra_env["DISPLAY"] = ":" + xvfb.stdout.readline().decode().strip()
