@@ -1,5 +1,5 @@
 // The entry point of vantor-agent: console, stop handler, command line, then
-// help, a usage error, replay or the normal run.
+// help, a usage error, the autostart switch, replay or the normal run.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -42,7 +42,9 @@ int main(int argc, char** argv) {
         write_text(stdout, systemd_unit_text(program ? *program : "vantor-agent"));
         return 0;
     }
-    const int code = options.replay_path.empty() ? run_startup(options) : run_replay(options.replay_path);
+    const int code = !options.autostart.empty()  ? run_autostart(options)
+                     : options.replay_path.empty() ? run_startup(options)
+                                                   : run_replay(options.replay_path);
     std::fflush(stdout);
     mark_run_finished();
     return code;

@@ -3,6 +3,7 @@
 // owns every subsystem's state for the whole run and hands it on by reference.
 #include "agent/run_modes.h"
 
+#include "agent/clipboard.h"
 #include "agent/gsi_pass.h"
 #include "agent/gsi_silence.h"
 #include "agent/match_state.h"

@@ -84,6 +84,11 @@ AgentOptions parse_options(int argc, const char* const* argv) {
             if (!port_in_range(port)) options.error = "--gsi-port must be 1..65535";
         } else if (arg == "--print-systemd-unit" && service_unit_offered()) {
             options.print_systemd_unit = true;
+        } else if (arg == "--autostart") {
+            take_value(value);
+            options.autostart = std::string(value);
+            if (options.error.empty() && value != "on" && value != "off")
+                options.error = "--autostart must be on or off";
         } else if (arg == "--api-base") {
             take_value(value);
             options.api_base = std::string(value);
@@ -116,6 +121,8 @@ const std::string& help_text() {
         "                          value keeps the saved one\n"
         "  --log-dir <dir>         where to write agent-*.jsonl\n"
         "                          (default " + default_log_folder_text() + ")\n" +
+        "  --autostart on|off      start the agent at log-on with these options, or\n"
+        "                          no more, and exit\n" +
         std::string(service_unit_offered() ? kServiceUnitHelp : "");
     return text;
 }

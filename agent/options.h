@@ -20,6 +20,7 @@ struct AgentOptions {
     bool debug = false;
     bool help = false;
     bool print_systemd_unit = false;      // Linux only
+    std::string autostart;                // "on", "off"; empty: not asked for
     std::string error;                    // the first usage error
 };
 

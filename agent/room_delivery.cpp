@@ -2,7 +2,9 @@
 
 #include <optional>
 
+#include "agent/clipboard.h"
 #include "agent/match_state.h"
+#include "agent/notification.h"
 #include "core/clock.h"
 #include "core/event_log.h"
 #include "rooms/api_client.h"
@@ -90,7 +92,7 @@ bool serve_room_request(EventLog& log, MatchState& match, const std::filesystem:
         const std::string hint = clipboard_missing_hint();
         if (!hint.empty()) log_console(log, hint);
     }
-    notify_room_ready(match.room.url, copied);
+    notify_room_ready(room_ready_notice(match.room.url, match.room.map, copied), tray);
     return true;
 }
 

@@ -1,23 +1,24 @@
 // The notification-area icon: a menu of recent rooms (each opens its link in
-// the browser), a switch to show or hide the console window, and Exit; plus
-// the clipboard that receives the room link. Everything runs on the main
-// thread: the tray's window sees its messages only while tray_pump runs.
-// Away from Windows there is no tray; the clipboard goes through wl-copy,
-// xclip or xsel when one of them is installed, and a desktop notification
-// says when a room is ready.
+// the browser), "Start with Windows", a switch to show or hide the console
+// window, and Exit; and the balloons shown from the icon. Everything runs on
+// the main thread: the tray's window sees its messages only while tray_pump
+// runs. Away from Windows there is no tray.
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "rooms/room_persistence.h"
 
+struct AgentOptions;
+struct EventLog;
+
 // WM_APP + 1: the icon's notifications arrive as this message.
 inline constexpr unsigned kTrayCallbackMessage = 0x8000 + 1;
 inline constexpr unsigned kTrayConsoleCommand = 900;   // "Show console" / "Hide console"
 inline constexpr unsigned kTrayExitCommand = 901;      // "Exit"
+inline constexpr unsigned kTrayAutostartCommand = 902; // "Start with Windows"
 
 // Lives at a fixed address from tray_create to tray_destroy: the window finds
 // it through its user data.
@@ -33,11 +34,24 @@ struct TrayIcon {
     // stop flag is set the menu closes.
     void (*menu_tick)(void* context) = nullptr;
     void* menu_tick_context = nullptr;
+
+    // Where "Start with Windows" records what it did, and the command line
+    // whose options it keeps; tray_create takes them from tray_prepare.
+    EventLog* log = nullptr;
+    const AgentOptions* options = nullptr;
+
+    // The link the balloon on show opens when clicked; empty: the click opens
+    // the menu. Set through the const tray the room delivery holds.
+    mutable std::string balloon_url;
 };
 
 // Whether the system has a notification area at all (Windows); elsewhere
 // tray_create always fails, by design rather than by fault.
 bool tray_offered();
+
+// Start-up hands over the run's log and command line before the main loop
+// makes its tray; both must outlive it.
+void tray_prepare(EventLog& log, const AgentOptions& options);
 
 // Registers the window class, creates the hidden window and adds the icon.
 // False with `error` filled ("RegisterClassExW failed, GetLastError=5", ...).
@@ -58,16 +72,11 @@ void tray_set_items(TrayIcon& tray, std::vector<RoomMenuItem> items);
 // Removes the icon and the window, shows a console the agent hid, drops the items.
 void tray_destroy(TrayIcon& tray);
 
-// Puts the text on the clipboard, opened with the tray's window as owner when
-// there is a tray (Windows). On failure `error_code` is the system's error
-// code (Windows) or errno / the helper's exit status elsewhere; 0 on success.
-bool copy_to_clipboard(std::string_view text, std::uint32_t& error_code,
-                       const TrayIcon* tray = nullptr);
-// Empty when the clipboard can work here (always on Windows); otherwise one
-// console line that says why not and what to install.
-std::string clipboard_missing_hint();
+// A balloon from the icon (cut to what fits); a click on it opens `url` when
+// it is a web link, else the menu. Whether the notification area took it.
+bool tray_show_balloon(const TrayIcon& tray, std::string_view title, std::string_view text,
+                       std::string_view url);
 
-// Linux: a desktop notification ("Room ready -- link copied") through
-// notify-send when it and a session bus are there. Windows: nothing, the tray
-// menu holds the room.
-void notify_room_ready(std::string_view url, bool copied);
+// A second start asks the running agent of this user to show its icon's
+// balloon. Whether a tray window of a running agent was found.
+bool tray_wake_running_agent();

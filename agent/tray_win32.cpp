@@ -3,9 +3,11 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include <cstring>
+#include <utility>
 
-#include "core/clock.h"
+#include "agent/autostart.h"
+#include "agent/options.h"
+#include "core/event_log.h"
 #include "core/stop_flag.h"
 #include "core/text.h"
 #include "rooms/room_link.h"
@@ -18,6 +20,10 @@ constexpr wchar_t kTooltip[] = L"vantor -- watching for a match";
 constexpr UINT kIconId = 1;
 constexpr UINT_PTR kMenuTickTimer = 1;
 constexpr UINT kMenuTickMs = 300;
+
+// What start-up handed over for the tray the main loop makes next.
+EventLog* g_prepared_log = nullptr;
+const AgentOptions* g_prepared_options = nullptr;
 
 HWND window_of(const TrayIcon& tray) { return static_cast<HWND>(tray.window); }
 
@@ -49,6 +55,13 @@ UINT taskbar_created_message() {
     return message;
 }
 
+// A second start of the agent posts this to the running one's window, with
+// its own pid as wparam.
+UINT second_start_message() {
+    static const UINT message = RegisterWindowMessageW(L"vantor-agent-second-start");
+    return message;
+}
+
 void show_menu(const TrayIcon& tray, HWND window) {
     HMENU menu = CreatePopupMenu();
     if (!menu) return;
@@ -60,6 +73,10 @@ void show_menu(const TrayIcon& tray, HWND window) {
             AppendMenuW(menu, MF_STRING, i + 1, tray.items[i].label.c_str());
     }
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    // The registry's word, read anew for every menu: the entry may have been
+    // changed behind the agent's back.
+    AppendMenuW(menu, MF_STRING | (autostart_points_here() ? MF_CHECKED : MF_UNCHECKED),
+                kTrayAutostartCommand, L"Start with Windows");
     AppendMenuW(menu, MF_STRING, kTrayConsoleCommand,
                 tray.console_hidden ? L"Show console" : L"Hide console");
     AppendMenuW(menu, MF_STRING, kTrayExitCommand, L"Exit");
@@ -78,22 +95,42 @@ void show_menu(const TrayIcon& tray, HWND window) {
 
 // The link comes from a remote server: only a plain web link is handed to the
 // shell, never a program path or a file: URL that would run on this machine.
-void open_room(const RoomMenuItem& item) {
-    if (!room_link_is_safe(item.url)) return;
-    const std::wstring url = utf8_to_wide(item.url);
+void open_room(const std::string& link) {
+    if (!room_link_is_safe(link)) return;
+    const std::wstring url = utf8_to_wide(link);
     ShellExecuteW(nullptr, L"open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+// On when the entry does not start this program (absent, or another copy's).
+void switch_autostart(const TrayIcon& tray) {
+    const AgentOptions none;
+    EventLog console_only;
+    set_autostart(!autostart_points_here(), tray.options ? *tray.options : none,
+                  tray.log ? *tray.log : console_only);
+}
+
+void second_start(const TrayIcon& tray, WPARAM pid) {
+    if (tray.log) {
+        log_event(*tray.log, "second_start", {{"pid", static_cast<std::uint64_t>(pid)}},
+                  "tray: vantor-agent was started again (pid " + std::to_string(pid) +
+                      ") -- this one keeps running");
+    }
+    tray_show_balloon(tray, "vantor-agent is already running",
+                      "Click the icon for the rooms, Start with Windows and Exit.", "");
 }
 
 void run_command(TrayIcon& tray, unsigned command) {
     if (command == kTrayExitCommand) {
         tray.exit_requested = true;
+    } else if (command == kTrayAutostartCommand) {
+        switch_autostart(tray);
     } else if (command == kTrayConsoleCommand) {
         HWND console = GetConsoleWindow();
         if (!console) return;
         tray.console_hidden = !tray.console_hidden;
         ShowWindow(console, tray.console_hidden ? SW_HIDE : SW_SHOW);
     } else if (command >= 1 && command < kTrayConsoleCommand && command <= tray.items.size()) {
-        open_room(tray.items[command - 1]);
+        open_room(tray.items[command - 1].url);
     }
 }
 
@@ -101,6 +138,15 @@ LRESULT handle_message(TrayIcon& tray, HWND window, UINT message, WPARAM wparam,
     if (message == kTrayCallbackMessage) {
         const UINT mouse = LOWORD(lparam);
         if (mouse == WM_LBUTTONUP || mouse == WM_RBUTTONUP) show_menu(tray, window);
+        if (mouse == NIN_BALLOONUSERCLICK) {
+            const std::string link = std::exchange(tray.balloon_url, {});
+            if (link.empty()) show_menu(tray, window);
+            else open_room(link);
+        }
+        return 0;
+    }
+    if (message != 0 && message == second_start_message()) {
+        second_start(tray, wparam);
         return 0;
     }
     if (message == WM_COMMAND) {
@@ -140,7 +186,14 @@ LRESULT CALLBACK tray_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
 
 bool tray_offered() { return true; }
 
+void tray_prepare(EventLog& log, const AgentOptions& options) {
+    g_prepared_log = &log;
+    g_prepared_options = &options;
+}
+
 bool tray_create(TrayIcon& tray, std::string& error) {
+    if (!tray.log) tray.log = g_prepared_log;
+    if (!tray.options) tray.options = g_prepared_options;
     HINSTANCE module = GetModuleHandleW(nullptr);
     WNDCLASSEXW window_class{};
     window_class.cbSize = sizeof(window_class);
@@ -161,6 +214,7 @@ bool tray_create(TrayIcon& tray, std::string& error) {
     }
     tray.window = window;
     taskbar_created_message();   // registered before Explorer can broadcast it
+    second_start_message();
 
     if (!add_icon(window)) {
         error = failure("Shell_NotifyIconW");
@@ -210,40 +264,20 @@ void tray_destroy(TrayIcon& tray) {
     tray.items.clear();
 }
 
-bool copy_to_clipboard(std::string_view text, std::uint32_t& error_code, const TrayIcon* tray) {
-    const std::wstring wide = utf8_to_wide(text);
-    // With the tray's window as owner, as Windows documents for emptying the
-    // clipboard; without a tray, no owner, as before.
-    HWND owner = tray ? window_of(*tray) : nullptr;
-    bool opened = false;
-    for (int attempt = 0; attempt < 3 && !opened; ++attempt) {
-        if (attempt > 0) sleep_ms(20);
-        opened = OpenClipboard(owner) != 0;
-    }
-    if (!opened) {
-        error_code = GetLastError();
-        return false;
-    }
-
-    bool set = false;
-    const SIZE_T bytes = (wide.size() + 1) * sizeof(wchar_t);
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes);
-    if (block) {
-        if (void* target = GlobalLock(block)) {
-            std::memcpy(target, wide.c_str(), bytes);
-            GlobalUnlock(block);
-            EmptyClipboard();
-            // Once set, the clipboard owns the block.
-            set = SetClipboardData(CF_UNICODETEXT, block) != nullptr;
-        }
-        if (!set) GlobalFree(block);
-    }
-    error_code = set ? 0 : GetLastError();
-    CloseClipboard();
-    return set;
+bool tray_show_balloon(const TrayIcon& tray, std::string_view title, std::string_view text,
+                       std::string_view url) {
+    if (!tray.icon_added) return false;
+    NOTIFYICONDATAW data = icon_data(window_of(tray));
+    data.uFlags = NIF_INFO;
+    data.dwInfoFlags = NIIF_INFO;
+    // lstrcpynW cuts what does not fit and always ends the text.
+    lstrcpynW(data.szInfoTitle, utf8_to_wide(title).c_str(), sizeof(data.szInfoTitle) / sizeof(wchar_t));
+    lstrcpynW(data.szInfo, utf8_to_wide(text).c_str(), sizeof(data.szInfo) / sizeof(wchar_t));
+    tray.balloon_url = std::string(url);
+    return Shell_NotifyIconW(NIM_MODIFY, &data) != 0;
 }
 
-// The Windows clipboard is always there, and the tray menu holds the room.
-std::string clipboard_missing_hint() { return {}; }
-
-void notify_room_ready(std::string_view, bool) {}
+bool tray_wake_running_agent() {
+    HWND running = FindWindowW(kClassName, kWindowTitle);
+    return running && PostMessageW(running, second_start_message(), GetCurrentProcessId(), 0);
+}

@@ -3,17 +3,42 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "agent/autostart.h"
+#include "agent/clipboard.h"
+#include "agent/notification.h"
+#include "agent/options.h"
 #include "core/clock.h"
+#include "core/event_log.h"
+#include "core/files.h"
+#include "core/registry.h"
 #include "core/stop_flag.h"
 #include "core/text.h"
 #include "tests/support/test_support.h"
 
+// The player reads the same words on every system, the map first.
+TEST(RoomNotice, SaysTheRoomIsReadyWithItsMap) {
+    struct Row { const char* name; const char* map; bool copied; RoomNotice notice; };
+    const char* url = "https://rooms.example/r/1";
+    const Row rows[] = {
+        {"copied, with a map", "de_dust2", true, {"Room ready -- link copied", std::string("de_dust2\n") + url, url}},
+        {"not copied", "de_dust2", false, {"Room ready", std::string("de_dust2\n") + url, url}},
+        {"no map known", "", true, {"Room ready -- link copied", url, url}},
+    };
+    for (const Row& row : rows) {
+        const RoomNotice notice = room_ready_notice(url, row.map, row.copied);
+        EXPECT_EQ(notice.title + "|" + notice.text + "|" + notice.url,
+                  row.notice.title + "|" + row.notice.text + "|" + row.notice.url) << row.name;
+    }
+}
+
 #ifdef _WIN32
 #include <windows.h>
+#include <shellapi.h>
 
 namespace {
 
@@ -31,7 +56,7 @@ LRESULT CALLBACK watch_menu(int code, WPARAM wparam, LPARAM lparam) {
             GetMenuStringW(menu, i, text, 256, MF_BYPOSITION);
             const UINT state = GetMenuState(menu, i, MF_BYPOSITION), id = GetMenuItemID(menu, i);
             if (state & MF_SEPARATOR) g_menu += L"---|";
-            else g_menu += (state & MF_GRAYED ? L"~" : L"") + std::to_wstring(id) + L" " + text + L"|";
+            else g_menu += (state & MF_GRAYED ? L"~" : L"") + std::to_wstring(id) + (state & MF_CHECKED ? L" [x] " : L" ") + text + L"|";
         }
     } else if (code == HC_ACTION && message->message == WM_ENTERIDLE && message->wParam == MSGF_MENU) {
         EndMenu();
@@ -71,6 +96,7 @@ class TrayWindow : public ::testing::Test {
 protected:
     void SetUp() override {
         std::string error;
+        remove_autostart(error);   // the build's Wine prefix keeps what a test left
         if (!tray_create(tray, error)) {
             // Windows need a display; under Wine ctest runs this without one,
             // tests/agent/tray_window_test.py runs it again under xvfb-run.
@@ -87,7 +113,7 @@ protected:
 // the rooms in order, or says there are none.
 TEST_F(TrayWindow, TheMenuOpensOnAButtonReleaseAndListsTheRoomsInOrder) {
     EXPECT_TRUE(IsWindow(static_cast<HWND>(tray.window)) && tray.icon_added && !IsWindowVisible(static_cast<HWND>(tray.window)));
-    const std::wstring tail = L"---|900 Hide console|901 Exit|", empty = L"~0 No rooms yet|" + tail;
+    const std::wstring tail = L"---|902 Start with Windows|900 Hide console|901 Exit|", empty = L"~0 No rooms yet|" + tail;
     for (UINT mouse : {WM_RBUTTONUP, WM_LBUTTONUP}) EXPECT_EQ(click(tray, mouse), empty) << mouse;
     for (UINT mouse : {WM_MOUSEMOVE, WM_RBUTTONDOWN, WM_LBUTTONDBLCLK}) EXPECT_EQ(click(tray, mouse), L"") << mouse;
     tray_set_items(tray, {{L"05.12 21:30   de_dust2", "https://rooms.example/r/1"}, {L"de_mirage \u2764", "https://rooms.example/r/2"}});
@@ -103,6 +129,11 @@ TEST_F(TrayWindow, ARoomThatIsNoWebLinkIsNeverOpenedExitIsSeenThroughThePumpDest
     write_test_file(script, "@echo ran> \"" + path_to_utf8(marker) + "\"\r\n");
     tray_set_items(tray, {{L"evil", path_to_utf8(script)}, {L"evil too", "file:///" + path_to_utf8(script)}});
     for (WPARAM id : {0, 1, 2, 3}) command(tray, id);   // ids with no item do nothing
+    // Nor through a click on the balloon of a room with such a link; the
+    // balloon takes long texts, cut.
+    EXPECT_TRUE(tray_show_balloon(tray, std::string(100, 't'), std::string(600, 'x'), path_to_utf8(script)));
+    SendMessageW(static_cast<HWND>(tray.window), kTrayCallbackMessage, 1, NIN_BALLOONUSERCLICK);
+    EXPECT_EQ(tray.balloon_url, "");
     sleep_ms(1500);
     EXPECT_FALSE(std::filesystem::exists(marker));
     PostMessageW(static_cast<HWND>(tray.window), WM_COMMAND, kTrayExitCommand, 0);   // as the menu posts it
@@ -130,6 +161,60 @@ TEST_F(TrayWindow, AnOpenMenuKeepsTheLoopGoingAndClosesOnStop) {
     tray_pump();
     EXPECT_GE(ticks, 2);
     EXPECT_LT(took, 5000u);   // closed by the stop, not by the guard
+}
+
+// "Start with Windows" is checked when the Run value starts this program,
+// read anew for every menu; a click switches it and logs the switch.
+TEST_F(TrayWindow, StartWithWindowsShowsTheRunValueAndSwitchesIt) {
+    EventLog log;
+    ASSERT_TRUE(log_open(log, make_temp_dir("tray-autostart")));
+    const char* arguments[] = {"vantor-agent", "--debug", "--no-tray", "--gsi-port", "5000"};
+    const AgentOptions options = parse_options(5, arguments);
+    tray.log = &log;
+    tray.options = &options;
+    const std::string ours = autostart_command(own_program_path().value(), {"--no-tray", "--gsi-port", "5000"});
+    struct Row { const char* name; std::optional<std::string> before; bool checked; std::optional<std::string> after; };
+    const Row rows[] = {
+        {"none: unchecked, a click writes ours", std::nullopt, false, ours},
+        {"ours: checked, a click removes it", ours, true, std::nullopt},
+        {"another copy's: unchecked, a click puts ours in its place", "\"C:\\Games\\vantor-agent.exe\" --no-tray", false, ours},
+        {"ours, removed behind the agent's back: unchecked", std::nullopt, false, ours},
+    };
+    const HKEY user = HKEY_CURRENT_USER;
+    const wchar_t* run = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::wstring value = utf8_to_wide(row.before.value_or(""));
+        if (row.before) RegSetKeyValueW(user, run, L"vantor-agent", REG_SZ, value.c_str(), static_cast<DWORD>((value.size() + 1) * 2));
+        else RegDeleteKeyValueW(user, run, L"vantor-agent");
+        EXPECT_NE(click(tray).find(row.checked ? L"902 [x] Start with Windows|" : L"902 Start with Windows|"), std::wstring::npos);
+        command(tray, kTrayAutostartCommand);
+        EXPECT_EQ(read_registry_string("Software\\Microsoft\\Windows\\CurrentVersion\\Run", "vantor-agent"), row.after);
+    }
+    std::vector<bool> switched;
+    for (const auto& record : logged_events(log, "autostart")) switched.push_back(record["enabled"].get<bool>());
+    EXPECT_EQ(switched, (std::vector<bool>{true, false, true, true}));
+}
+
+// The room's balloon leads to its page; a second start's balloon (and the
+// record of it) comes from the running agent's window, and its click opens the menu.
+TEST_F(TrayWindow, BalloonsForTheRoomAndForASecondStart) {
+    const RoomNotice notice = room_ready_notice("https://rooms.example/r/1", "de_dust2", true);
+    notify_room_ready(notice, nullptr);   // no tray: nothing to show it from
+    notify_room_ready(notice, &tray);
+    EXPECT_EQ(tray.balloon_url, notice.url);
+    EventLog log;
+    ASSERT_TRUE(log_open(log, make_temp_dir("tray-second-start")));
+    tray.log = &log;
+    EXPECT_TRUE(tray_wake_running_agent());
+    tray_pump();
+    const auto seen = logged_events(log, "second_start");
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0]["pid"], GetCurrentProcessId());
+    EXPECT_EQ(tray.balloon_url, "");
+    EXPECT_EQ(click(tray, NIN_BALLOONUSERCLICK), L"~0 No rooms yet|---|902 Start with Windows|900 Hide console|901 Exit|");
+    tray_destroy(tray);
+    EXPECT_FALSE(tray_wake_running_agent());   // no agent's window any more
 }
 
 // As Unicode text, opened for the tray's window when there is one; while

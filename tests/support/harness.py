@@ -336,6 +336,16 @@ class Agent(AgentEnv):
             self.extra_env.update(PATH=f"{xclip.parent}{os.pathsep}{os.environ['PATH']}",
                                   DISPLAY=":77", WAYLAND_DISPLAY=None)
 
+    def with_display(self):
+        """A virtual X server (Xvfb) for the tray's window under Wine."""
+        xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-nolisten", "tcp"], stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL)
+        self.test.addCleanup(xvfb.stdout.close)
+        self.test.addCleanup(xvfb.wait)
+        self.test.addCleanup(xvfb.kill)
+        self.extra_env["DISPLAY"] = ":" + xvfb.stdout.readline().decode().strip()
+        return self
+
     def args(self, *extra):
         return (["--gsi-port", str(self.port)] + ["--no-tray"] * (not self.tray)
                 + ["--console-log", self.console_log] * bool(self.console_log) + list(extra))
