@@ -89,7 +89,7 @@ TEST(RoomRequest, EveryRefusalSaysWhy) {
         {"a member not an object", [](json& b) { b["members"][0] = "x"; }, "a member is not an object"},
         {"a name of 129 bytes", [](json& b) { b["members"][0]["name"] = std::string(129, 'n'); }, "a member's name is over 128 bytes"},
         {"a name as a number", [](json& b) { b["members"][0]["name"] = 5; }, "a member's name is not a string"},
-        {"a team of spectators", [](json& b) { b["members"][0]["team"] = "SPEC"; }, "a member's team is not CT, T or empty"},
+        {"a team of spectators", [](json& b) { b["members"][0]["team"] = "SPECTATOR"; }, "a member's team is not CT, T or empty"},
         {"a lower-case team", [](json& b) { b["members"][0]["team"] = "ct"; }, "a member's team is not CT, T or empty"},
         {"no team", [](json& b) { b["members"][0].erase("team"); }, "a member's team is not a string"},
     };
