@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -73,8 +74,8 @@ struct MatchReport {
 // that started at `match_start` also bears: the player met in this match
 // outranks a namesake from an earlier one.
 std::vector<IdentityCandidate> build_identity_candidates(
-    const GsiPlayers& gsi_players, const std::vector<CoplayEntry>& coplay,
-    const std::vector<FriendEntry>& friends, std::uint64_t self_steamid,
+    const GsiPlayers& gsi_players, std::span<const CoplayEntry> coplay,
+    std::span<const FriendEntry> friends, std::uint64_t self_steamid,
     std::string_view self_persona, std::int64_t match_start);
 
 // Current names first, then former names; within each, the tiers exact,
