@@ -83,6 +83,12 @@ void settle_roster(EventLog& log, MatchState& match, const Roster& roster, bool 
     }
 }
 
+namespace {
+
+// Step 3: a pending request is answered once a link exists, restoring the
+// room saved for this match first; the clipboard is opened with the tray's
+// window as owner when there is a tray (null: none). Whether the link was
+// delivered.
 bool serve_room_request(EventLog& log, MatchState& match, const std::filesystem::path& data_folder,
                         const TrayIcon* tray) {
     if (!match.room_requested) return false;
@@ -116,8 +122,6 @@ bool serve_room_request(EventLog& log, MatchState& match, const std::filesystem:
     notify_room_ready(match.room.url, copied);
     return true;
 }
-
-namespace {
 
 // Step 1 (a match is running, Steam is connected, the roster is not final):
 // assemble the roster from the evidence of this pass and settle it.

@@ -50,16 +50,10 @@ RosterInputs roster_evidence(const MatchState& match, const std::vector<CoplayEn
                              const std::vector<FriendEntry>& friends, std::uint64_t self_steamid,
                              std::string_view self_name, std::int64_t now);
 
-// --- The steps run_room_steps takes, declared for the tests ---
+// --- A step run_room_steps takes, declared for the tests ---
 
 // Logs progress when the roster changed, reports a missing room key once per
 // match, and makes a complete, validated roster with a room key final: armed
 // for the POST (first due at `tick`) with an API, the would-POST line without one.
 void settle_roster(EventLog& log, MatchState& match, const Roster& roster, bool api_ready,
                    std::uint64_t self_steamid, std::uint32_t tick = tick_now());
-
-// A pending request is answered once a link exists, restoring the room
-// saved for this match first; the clipboard is opened with the tray's window
-// as owner when there is a tray (null: none). Whether the link was delivered.
-bool serve_room_request(EventLog& log, MatchState& match, const std::filesystem::path& data_folder,
-                        const TrayIcon* tray = nullptr);
