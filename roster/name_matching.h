@@ -44,7 +44,10 @@ struct IdentityCandidate {
     std::uint64_t steamid = 0;
     std::string name;                       // current name
     std::string source;                     // "gsi", "self", "coplay", "friend-in-cs2", "friend"
-    std::vector<std::string> name_history;  // friends only; position 0 is the current name
+    std::span<const std::string> name_history;   // friends only; position 0 is the current name.
+                                                 // A view of the friend list's own, which the
+                                                 // pool must not outlive: the pool is built anew
+                                                 // on every pass, and big friend lists are not copied.
 };
 
 // The result for one player row of a status block.

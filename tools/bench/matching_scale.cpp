@@ -179,11 +179,7 @@ int main() {
         roster_ms.push_back(elapsed_ms(t));
     }
     const Figures pool = figures(pool_ms), match = figures(match_ms), roster = figures(roster_ms);
-    const Figures total = figures([&] {
-        std::vector<double> sums;
-        for (int i = 0; i < kRounds; ++i) sums.push_back(pool_ms[i] + match_ms[i] + roster_ms[i]);
-        return sums;
-    }());
+    const Figures total = roster;   // the entry builds the pool and matches the names itself
 
     std::printf("matching at scale: %d status rows, %zu candidates (%d former names per friend), %d rounds\n",
                 kRows, pool_size, kHistory, kRounds);
@@ -193,9 +189,8 @@ int main() {
                 static_cast<unsigned long long>(report.unmatched));
     std::printf("  build pool:       median %8.2f ms, max %8.2f ms\n", pool.median_ms, pool.max_ms);
     std::printf("  match names:      median %8.2f ms, max %8.2f ms\n", match.median_ms, match.max_ms);
-    std::printf("  the roster entry: median %8.2f ms, max %8.2f ms\n", roster.median_ms, roster.max_ms);
-    std::printf("  all three:        median %8.2f ms, max %8.2f ms\n", total.median_ms, total.max_ms);
-    std::printf("  target: below %.0f ms (well under one 300 ms main-loop pass)\n", kTargetMs);
+    std::printf("  the roster entry (all of it): median %8.2f ms, max %8.2f ms\n", roster.median_ms, roster.max_ms);
+    std::printf("  target: the roster entry below %.0f ms (well under one 300 ms main-loop pass)\n", kTargetMs);
 
     const PassInputs pass_in = make_pass_inputs();
     const std::vector<FriendEntry> few(in.friends.begin(), in.friends.begin() + kPassFriends);
