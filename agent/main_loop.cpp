@@ -158,8 +158,8 @@ void handle_status_block(MainLoop& loop, StatusBlock block, std::int64_t now) {
     change_match_on(match, block, now, loop.log);
     const std::string self_name = self_persona(loop);
     match.last_status = std::move(block);
-    const Roster roster = assemble_roster(roster_evidence(match, loop.steam_lists.coplay, loop.steam_lists.friends,
-                                                          self_steamid(loop), self_name, now));
+    const Roster roster = assemble_roster(roster_evidence(
+        match, loop.steam_lists.coplay, loop.steam_lists.friends, self_steamid(loop), self_name, now));
     log_status_match(loop.log, *match.last_status, roster.pool_size, roster.report);
 }
 

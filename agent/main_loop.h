@@ -44,13 +44,13 @@ struct MainLoop {
     SilenceWatch silence;
     SteamConnection steam;
     bool steam_ready = false;
-    SteamLists steam_lists;        // co-play and friend lists with their timers
+    SteamLists steam_lists;  // co-play and friend lists with their timers
     GsiView gsi;
     MatchState match;
-    TrayIcon tray;                    // window null: no tray
-    std::string last_tray_link;       // the room link the tray menu was last rebuilt for
+    TrayIcon tray;               // window null: no tray
+    std::string last_tray_link;  // the room link the tray menu was last rebuilt for
 
-    std::vector<std::string> lines;   // reused from pass to pass
+    std::vector<std::string> lines;  // reused from pass to pass
 };
 
 // Opens console.log (the option's path, else CS2's) at its end.

@@ -48,8 +48,8 @@ void settle_roster(EventLog& log, MatchState& match, const Roster& roster, bool 
     std::string signature = roster_progress_signature(roster);
     if (signature != match.progress_signature) {
         match.progress_signature = std::move(signature);
-        std::string text = "roster: " + std::to_string(roster.players.size()) + "/" +
-                           std::to_string(kRosterSize);
+        std::string text =
+            "roster: " + std::to_string(roster.players.size()) + "/" + std::to_string(kRosterSize);
         if (roster.validated) text += " (validated by status)";
         if (!roster.blocked_by.empty()) text += " -- " + roster.blocked_by;
         log_event(log, "roster_progress", roster_json(roster), text);
@@ -129,9 +129,10 @@ void advance_roster(RoomPassContext& context, MatchState& match, const PassClock
     if (match.start_time == 0 || !context.steam || match.final) return;
     const SteamConnection& steam = *context.steam;
     const std::string self_name = steam_self_persona(steam);
-    const Roster roster = assemble_roster(roster_evidence(match, context.coplay, context.friends,
-                                                          steam.self_steamid, self_name, clock.unix_seconds));
-    settle_roster(context.log, match, roster, context.api != nullptr, steam.self_steamid, clock.tick);
+    const Roster roster = assemble_roster(roster_evidence(
+        match, context.coplay, context.friends, steam.self_steamid, self_name, clock.unix_seconds));
+    settle_roster(context.log, match, roster, context.api != nullptr, steam.self_steamid,
+                  clock.tick);
 }
 
 // Step 2: one POST attempt when one is due.

@@ -42,7 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::set<std::uint64_t> ids;
     std::string previous;
     for (const RosterPlayer& player : roster.players) {
-        if (!steamid_real_player(player.steamid) || !ids.insert(player.steamid).second) std::abort();
+        if (!steamid_real_player(player.steamid) || !ids.insert(player.steamid).second)
+            std::abort();
         const std::string text = std::to_string(player.steamid);
         if (!previous.empty() && !(previous < text)) std::abort();
         previous = text;
@@ -52,7 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // One match per row, and a row held back always says what it waits for.
     if (roster.report.matches.size() != (block ? block->players.size() : 0)) std::abort();
     for (const RejectedName& rejected : roster.rejected)
-        if (rejected.reason.starts_with("matched only outside") && roster.names_awaited == 0) std::abort();
+        if (rejected.reason.starts_with("matched only outside") && roster.names_awaited == 0)
+            std::abort();
     roster_json(roster).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     roster_listing_text(roster);
     return 0;

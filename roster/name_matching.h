@@ -44,10 +44,10 @@ struct IdentityCandidate {
     std::uint64_t steamid = 0;
     std::string name;                       // current name
     std::string source;                     // "gsi", "self", "coplay", "friend-in-cs2", "friend"
-    std::span<const std::string> name_history;   // friends only; position 0 is the current name.
-                                                 // A view of the friend list's own, which the
-                                                 // pool must not outlive: the pool is built anew
-                                                 // on every pass, and big friend lists are not copied.
+    // Friends only; position 0 is the current name. A view of the friend
+    // list's own, which the pool must not outlive: pools are built on every
+    // pass, and a big friend list is not copied each time.
+    std::span<const std::string> name_history;
 };
 
 // The result for one player row of a status block.

@@ -22,7 +22,9 @@ constexpr const char* kOutsideMatch =
 
 const GsiPlayers kNoGsiPlayers;
 
-const GsiPlayers& gsi_of(const RosterInputs& in) { return in.gsi_players ? *in.gsi_players : kNoGsiPlayers; }
+const GsiPlayers& gsi_of(const RosterInputs& in) {
+    return in.gsi_players ? *in.gsi_players : kNoGsiPlayers;
+}
 
 // One entry per SteamID64; the first source to name a player keeps it and the
 // first non-empty name wins. Only real players enter: not 0 (the user while
@@ -46,7 +48,8 @@ void add_without_status(const RosterInputs& in, WorkingTable& table) {
     if (!in.connect_time_reliable) return;
     for (const CoplayEntry& entry : in.coplay) {
         if (entry.appid != kCs2AppId || entry.steamid == in.self_steamid) continue;
-        if (in.start_time >= 1 && !coplay_in_match(entry, in.start_time, in.coplay_margin)) continue;
+        if (in.start_time >= 1 && !coplay_in_match(entry, in.start_time, in.coplay_margin))
+            continue;
         table.add(entry.steamid, entry.persona, "coplay");
     }
 }
@@ -78,9 +81,9 @@ bool matched_outside_this_match(const StatusMatch& match, const RosterInputs& in
 
 // The one GSI player among `missing` not yet used whose name is the status
 // name, at the first tier that finds any; null when none or several.
-const GsiPlayers::value_type* gsi_namesake(const std::string& status_name,
-                                           const std::vector<const GsiPlayers::value_type*>& missing,
-                                           const std::vector<bool>& used) {
+const GsiPlayers::value_type* gsi_namesake(
+    const std::string& status_name, const std::vector<const GsiPlayers::value_type*>& missing,
+    const std::vector<bool>& used) {
     for (MatchTier tier : {MatchTier::exact, MatchTier::trimmed, MatchTier::casefold}) {
         const GsiPlayers::value_type* found = nullptr;
         int count = 0;
@@ -106,7 +109,8 @@ void note_names_awaited(const RosterInputs& in, const WorkingTable& table, Roste
         ++roster.names_awaited;
         const std::int64_t since = std::max(entry.coplay_time, in.start_time);
         std::int64_t waited = 0;
-        if (__builtin_sub_overflow(in.now, since, &waited)) waited = in.now > since ? kNameWait + 1 : 0;
+        if (__builtin_sub_overflow(in.now, since, &waited))
+            waited = in.now > since ? kNameWait + 1 : 0;
         if (waited > kNameWait) roster.name_wait_over = true;
     }
 }
@@ -118,15 +122,16 @@ void note_names_awaited(const RosterInputs& in, const WorkingTable& table, Roste
 // outside this match wait while one of them is still unnamed. A named co-play
 // entry no row claims (a leaver, a player of the match before) holds nothing
 // back. Returns per row the SteamID64 it was accepted as, 0 for the others.
-std::vector<std::uint64_t> add_from_status(const RosterInputs& in, Roster& roster, WorkingTable& table) {
+std::vector<std::uint64_t> add_from_status(const RosterInputs& in, Roster& roster,
+                                           WorkingTable& table) {
     const StatusBlock& block = *in.status;
     const std::vector<StatusMatch>& rows = roster.report.matches;
     roster.reservation = block.reservation;
-    roster.expected = block.humans >= 1 ? block.humans
-                                        : static_cast<std::int32_t>(block.players.size());
+    roster.expected =
+        block.humans >= 1 ? block.humans : static_cast<std::int32_t>(block.players.size());
 
     std::vector<const char*> reason(rows.size(), nullptr);
-    std::unordered_map<std::uint64_t, int> accepted;   // accepted rows per SteamID64
+    std::unordered_map<std::uint64_t, int> accepted;  // accepted rows per SteamID64
     for (std::size_t row = 0; row < rows.size(); ++row) {
         reason[row] = rejection_reason(rows[row]);
         if (reason[row] == nullptr) ++accepted[rows[row].steamid];
@@ -137,7 +142,8 @@ std::vector<std::uint64_t> add_from_status(const RosterInputs& in, Roster& roste
         if (reason[row] == nullptr && accepted[rows[row].steamid] > 1) reason[row] = kClash;
     }
     for (std::size_t row = 0; row < rows.size(); ++row) {
-        if (reason[row] == nullptr) table.add(rows[row].steamid, rows[row].status_name, rows[row].source.c_str());
+        if (reason[row] == nullptr)
+            table.add(rows[row].steamid, rows[row].status_name, rows[row].source.c_str());
     }
 
     // An unresolved row is filled from a GSI player the roster lacks only when
@@ -179,7 +185,8 @@ std::vector<std::uint64_t> add_from_status(const RosterInputs& in, Roster& roste
 
 // The halves of a fully resolved ten-row block; a row filled from GSI gives
 // no group.
-void assign_groups(const std::vector<std::uint64_t>& accepted_as, const Roster& roster, WorkingTable& table) {
+void assign_groups(const std::vector<std::uint64_t>& accepted_as, const Roster& roster,
+                   WorkingTable& table) {
     if (!roster.rejected.empty() || accepted_as.size() != kRosterSize) return;
     for (std::size_t i = 0; i < accepted_as.size(); ++i) {
         auto found = table.players.find(accepted_as[i]);
@@ -203,9 +210,8 @@ Roster assemble_roster(const RosterInputs& in) {
     WorkingTable table;
     const GsiPlayers& gsi_players = gsi_of(in);
     if (in.status) {
-        const std::vector<IdentityCandidate> pool =
-            build_identity_candidates(gsi_players, in.coplay, in.friends, in.self_steamid, in.self_name,
-                                      in.start_time);
+        const std::vector<IdentityCandidate> pool = build_identity_candidates(
+            gsi_players, in.coplay, in.friends, in.self_steamid, in.self_name, in.start_time);
         roster.pool_size = pool.size();
         roster.report = match_status_names(*in.status, pool);
     }
@@ -229,7 +235,8 @@ Roster assemble_roster(const RosterInputs& in) {
     // Decimal text order; for SteamID64s of equal length it is numeric order.
     std::vector<std::pair<std::string, RosterPlayer*>> order;
     order.reserve(table.players.size());
-    for (auto& [steamid, player] : table.players) order.emplace_back(std::to_string(steamid), &player);
+    for (auto& [steamid, player] : table.players)
+        order.emplace_back(std::to_string(steamid), &player);
     std::sort(order.begin(), order.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
     for (auto& entry : order) roster.players.push_back(std::move(*entry.second));
@@ -246,8 +253,7 @@ Roster assemble_roster(const RosterInputs& in) {
     return roster;
 }
 
-std::string roster_blocked_by(const Roster& roster, bool status_path,
-                              bool connect_time_reliable) {
+std::string roster_blocked_by(const Roster& roster, bool status_path, bool connect_time_reliable) {
     if (roster.complete) {
         if (roster.room_key.empty()) return "ten players, but the room key could not be computed";
         if (roster.validated) return {};

@@ -26,16 +26,18 @@ constexpr int kCoplay = 500;
 constexpr int kFriends = 4490;
 constexpr int kHistory = 16;
 constexpr int kRounds = 20;
-constexpr double kTargetMs = 30.0;   // a tenth of one main-loop pass
+constexpr double kTargetMs = 30.0;  // a tenth of one main-loop pass
 constexpr int kPassCoplay = 1000;   // the most co-play entries the agent reads
 constexpr int kPassFriends = 300;
 constexpr int kPassRounds = 200;
-constexpr double kPassTargetMs = 1.0;   // the roster runs on every pass while a match waits for it
+constexpr double kPassTargetMs = 1.0;  // the roster runs on every pass while a match waits for it
 constexpr std::int64_t kStart = 1733519643;
 constexpr std::uint64_t kBase = 76561197960265728ULL;
 
 std::string friend_name(int i, int generation) {
-    return "Fr\xC3\xA9" "nd #" + std::to_string(i) + " gen " + std::to_string(generation);
+    return "Fr\xC3\xA9"
+           "nd #" +
+           std::to_string(i) + " gen " + std::to_string(generation);
 }
 
 struct Inputs {
@@ -49,7 +51,8 @@ struct Inputs {
 // names, and names nobody has (the slowest: every tier of both passes).
 Inputs make_inputs() {
     Inputs in;
-    for (int i = 0; i < 9; ++i) in.gsi[kBase + 100000 + i] = {"gsi player " + std::to_string(i), "CT", i, 3};
+    for (int i = 0; i < 9; ++i)
+        in.gsi[kBase + 100000 + i] = {"gsi player " + std::to_string(i), "CT", i, 3};
     for (int i = 0; i < kCoplay; ++i) {
         CoplayEntry entry;
         entry.steamid = kBase + 200000 + i;
@@ -71,11 +74,11 @@ Inputs make_inputs() {
         StatusPlayer row;
         row.id = r + 2;
         switch (r % 6) {
-        case 0: row.name = "coplayer " + std::to_string(r * 7); break;
-        case 1: row.name = std::string(" ").append(friend_name(r * 60, 0)).append("\t"); break;
-        case 2: row.name = "COPLAYER " + std::to_string(r * 5); break;
-        case 3: row.name = friend_name(r * 50, 9); break;
-        default: row.name = "nobody  known " + std::to_string(r); break;
+            case 0: row.name = "coplayer " + std::to_string(r * 7); break;
+            case 1: row.name = std::string(" ").append(friend_name(r * 60, 0)).append("\t"); break;
+            case 2: row.name = "COPLAYER " + std::to_string(r * 5); break;
+            case 3: row.name = friend_name(r * 50, 9); break;
+            default: row.name = "nobody  known " + std::to_string(r); break;
         }
         in.block.players.push_back(row);
     }
@@ -93,7 +96,9 @@ Figures figures(std::vector<double> ms) {
     return {ms[ms.size() / 2], ms.back()};
 }
 
-double elapsed_ms(std::int64_t since) { return (monotonic_ns() - since) / 1e6; }
+double elapsed_ms(std::int64_t since) {
+    return (monotonic_ns() - since) / 1e6;
+}
 
 // A ten-row block of the user and nine players met in this match, among
 // 1,000 co-play entries (the rest from earlier matches), one of them a friend
@@ -123,13 +128,14 @@ PassInputs make_pass_inputs() {
         row.name = "coplayer " + std::to_string(i);
         in.block.players.push_back(row);
     }
-    row.name = friend_name(7, 3);   // a friend's former name
+    row.name = friend_name(7, 3);  // a friend's former name
     in.block.players.push_back(row);
     in.block.humans = 10;
     return in;
 }
 
-Figures pass_figures(const PassInputs& in, const std::vector<FriendEntry>& friends, Roster& roster) {
+Figures pass_figures(const PassInputs& in, const std::vector<FriendEntry>& friends,
+                     Roster& roster) {
     RosterInputs inputs;
     inputs.status = &in.block;
     inputs.coplay = in.coplay;
@@ -179,18 +185,22 @@ int main() {
         roster_ms.push_back(elapsed_ms(t));
     }
     const Figures pool = figures(pool_ms), match = figures(match_ms), roster = figures(roster_ms);
-    const Figures total = roster;   // the entry builds the pool and matches the names itself
+    const Figures total = roster;  // the entry builds the pool and matches the names itself
 
-    std::printf("matching at scale: %d status rows, %zu candidates (%d former names per friend), %d rounds\n",
-                kRows, pool_size, kHistory, kRounds);
+    std::printf(
+        "matching at scale: %d status rows, %zu candidates (%d former names per friend), %d rounds\n",
+        kRows, pool_size, kHistory, kRounds);
     std::printf("  result: %llu matched (%llu via history), %llu unmatched\n",
                 static_cast<unsigned long long>(report.matched),
                 static_cast<unsigned long long>(report.via_history),
                 static_cast<unsigned long long>(report.unmatched));
     std::printf("  build pool:       median %8.2f ms, max %8.2f ms\n", pool.median_ms, pool.max_ms);
-    std::printf("  match names:      median %8.2f ms, max %8.2f ms\n", match.median_ms, match.max_ms);
-    std::printf("  the roster entry (all of it): median %8.2f ms, max %8.2f ms\n", roster.median_ms, roster.max_ms);
-    std::printf("  target: the roster entry below %.0f ms (well under one 300 ms main-loop pass)\n", kTargetMs);
+    std::printf("  match names:      median %8.2f ms, max %8.2f ms\n", match.median_ms,
+                match.max_ms);
+    std::printf("  the roster entry (all of it): median %8.2f ms, max %8.2f ms\n", roster.median_ms,
+                roster.max_ms);
+    std::printf("  target: the roster entry below %.0f ms (well under one 300 ms main-loop pass)\n",
+                kTargetMs);
 
     const PassInputs pass_in = make_pass_inputs();
     const std::vector<FriendEntry> few(in.friends.begin(), in.friends.begin() + kPassFriends);
@@ -201,8 +211,8 @@ int main() {
     std::printf("one pass's roster: %zu status rows, %d co-play entries, %d rounds (%s)\n",
                 pass_in.block.players.size(), kPassCoplay, kPassRounds,
                 pass_roster.blocked_by.empty() ? "complete" : pass_roster.blocked_by.c_str());
-    std::printf("  %4d friends (%zu candidates):  median %6.3f ms, max %6.3f ms\n", kPassFriends, pass_pool,
-                pass.median_ms, pass.max_ms);
+    std::printf("  %4d friends (%zu candidates):  median %6.3f ms, max %6.3f ms\n", kPassFriends,
+                pass_pool, pass.median_ms, pass.max_ms);
     std::printf("  %4d friends (%zu candidates): median %6.3f ms, max %6.3f ms\n", kFriends,
                 pass_roster.pool_size, pass_big.median_ms, pass_big.max_ms);
     std::printf("  target: median below %.0f ms with the ordinary friend list\n", kPassTargetMs);
