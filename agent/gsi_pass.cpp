@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "agent/match_state.h"
+#include "agent/match_record.h"
 #include "core/event_log.h"
 #include "gsi/gsi_listener.h"
 
@@ -19,16 +19,10 @@ std::size_t handle_gsi_queue(GsiListener& listener, const std::string& token, Ma
     for (const std::string& body : bodies) {
         const GsiDecision decision =
             handle_gsi_body(body, token, match.gsi_players, view.last, view.have_state, log);
-        if (decision.change != GsiMatchChange::none) apply_gsi_decision(match, decision);
+        if (decision.change == GsiMatchChange::started)
+            start_match(match, decision.start_time, decision.connect_time_reliable, decision.map);
+        else if (decision.change == GsiMatchChange::ended)
+            end_match(match);
     }
     return bodies.size();
-}
-
-void apply_gsi_decision(MatchState& match, const GsiDecision& decision) {
-    match = MatchState{};
-    if (decision.change == GsiMatchChange::started) {
-        match.start_time = decision.start_time;
-        match.connect_time_reliable = decision.connect_time_reliable;
-        match.room.map = decision.map;
-    }
 }

@@ -1,6 +1,6 @@
 // The GSI step of a main-loop pass: the bodies the listener queued since the
 // last pass, oldest first, through handle_gsi_body, with the match record
-// replaced whenever one of them starts or ends a match.
+// started or ended (agent/match_record.h) whenever one of them says so.
 #pragma once
 
 #include <cstddef>
@@ -37,8 +37,3 @@ struct GsiView {
 // handled.
 std::size_t handle_gsi_queue(GsiListener& listener, const std::string& token, MatchState& match,
                              GsiView& view, EventLog& log);
-
-// A match start or end replaces the whole record: a fresh one with the start
-// time, the reliability of the connect times and the map for a start, all
-// defaults for an end.
-void apply_gsi_decision(MatchState& match, const GsiDecision& decision);

@@ -1,34 +1,21 @@
 // The observing run: start-up of everything that needs the settings, passes
 // every 300 ms until the stop flag is set, then the stop sequence. The loop
 // owns every subsystem's state for the whole run and hands it on by reference.
-#include "agent/run_modes.h"
+#include "agent/main_loop.h"
 
 #include "agent/clipboard.h"
-#include "agent/gsi_pass.h"
 #include "agent/gsi_silence.h"
-#include "agent/match_state.h"
-#include "agent/options.h"
-#include "agent/room_delivery.h"
-#include "agent/settings.h"
-#include "agent/tray.h"
+#include "agent/match_record.h"
+#include "agent/run_modes.h"
 #include "console/console_commands.h"
-#include "console/console_tail.h"
-#include "console/status_parser.h"
-#include "console/status_summary.h"
 #include "core/clock.h"
-#include "core/event_log.h"
 #include "core/files.h"
 #include "core/stop_flag.h"
 #include "core/text.h"
 #include "gsi/cfg_files.h"
-#include "gsi/gsi_listener.h"
 #include "gsi/gsi_payload.h"
 #include "gsi/gsi_types.h"
-#include "rooms/api_client.h"
-#include "roster/name_matching.h"
-#include "steam/coplay_friends.h"
-#include "steam/cs2_install.h"
-#include "steam/steam_client.h"
+#include "roster/roster_assembly.h"
 
 #include <string>
 #include <vector>
@@ -38,33 +25,7 @@ namespace {
 constexpr std::uint32_t kPassSleepMs = 300;
 constexpr std::uint32_t kSleepSliceMs = 50;
 
-struct MainLoop {
-    const AgentOptions& options;
-    const Cs2Install& install;
-    EventLog& log;
-
-    MainLoop(const AgentOptions& o, const Cs2Install& i, EventLog& l)
-        : options(o), install(i), log(l) {}
-
-    std::filesystem::path data_folder;
-    AgentSettings settings;
-    ApiClient api;
-    bool api_ready = false;
-    GsiListener listener;
-    ConsoleTail tail;
-    StatusParser parser;
-    SilenceWatch silence;
-    SteamConnection steam;
-    bool steam_ready = false;
-    SteamLists steam_lists;        // co-play and friend lists with their timers
-    GsiView gsi;
-    GsiSilence gsi_silence;
-    MatchState match;
-    TrayIcon tray;                    // window null: no tray
-    std::string last_tray_link;       // the room link the tray menu was last rebuilt for
-
-    std::vector<std::string> lines;   // reused from pass to pass
-};
+PassClock read_clock() { return PassClock{tick_now(), unix_now()}; }
 
 void start_api(MainLoop& loop) {
     const std::string& url = loop.settings.api_base_url;
@@ -92,6 +53,8 @@ void start_listener(MainLoop& loop) {
         log_event(loop.log, "error", {{"where", "gsi_listen"}, {"detail", error}}, "gsi: " + error);
 }
 
+}  // namespace
+
 void open_tail(MainLoop& loop) {
     const std::filesystem::path& path =
         loop.options.console_log.empty() ? loop.install.console_log : loop.options.console_log;
@@ -109,7 +72,9 @@ void open_tail(MainLoop& loop) {
                              : ""));
 }
 
-void read_inputs(MainLoop& loop);
+namespace {
+
+void read_inputs(MainLoop& loop, const PassClock& clock);
 
 void start_tray(MainLoop& loop) {
     // Said before the first room, while there is time to install a helper.
@@ -126,7 +91,7 @@ void start_tray(MainLoop& loop) {
         return;
     }
     tray_set_items(loop.tray, room_menu_items(loop.data_folder));
-    loop.tray.menu_tick = [](void* context) { read_inputs(*static_cast<MainLoop*>(context)); };
+    loop.tray.menu_tick = [](void* context) { read_inputs(*static_cast<MainLoop*>(context), read_clock()); };
     loop.tray.menu_tick_context = &loop;
     const bool hidden = tray_hide_console(loop.tray);
     log_event(loop.log, "tray_ready", {{"console_hidden", hidden}},
@@ -142,30 +107,13 @@ std::string self_persona(const MainLoop& loop) {
     return loop.steam_ready ? steam_self_persona(loop.steam) : std::string();
 }
 
-// The status names matched against what the agent knows now.
-MatchReport match_block(const MainLoop& loop, const StatusBlock& block, std::size_t* pool_size) {
-    const std::vector<IdentityCandidate> pool = build_identity_candidates(
-        loop.match.gsi_players, loop.steam_lists.coplay, loop.steam_lists.friends,
-        self_steamid(loop), self_persona(loop), loop.match.start_time);
-    if (pool_size) *pool_size = pool.size();
-    return match_status_names(block, pool);
-}
-
-// The co-play and friend lists, each when its timer is due. While the roster
-// is not final, a co-play list that changed (a name Steam has just told, a
-// player who just joined) is matched against the last status block again:
-// the name a row waits for may be the one that arrived.
-void tick_steam_lists(MainLoop& loop) {
+// The co-play and friend lists, each when its timer is due. A list that
+// changed reaches the roster on this pass: the roster is assembled from the
+// current lists every pass.
+void tick_steam_lists(MainLoop& loop, std::uint32_t now) {
     if (!loop.steam_ready) return;
-    if (coplay_tick_due(loop.steam_lists, tick_now())) {
-        const std::string before = loop.steam_lists.coplay_fingerprint;
-        coplay_tick(loop.steam, loop.log, loop.steam_lists);
-        MatchState& match = loop.match;
-        if (loop.steam_lists.coplay_fingerprint != before && match.have_status && !match.final)
-            match.last_match = match_block(loop, match.last_status, nullptr);
-    }
-    if (friend_tick_due(loop.steam_lists, tick_now()))
-        friend_tick(loop.steam, loop.log, loop.steam_lists);
+    if (coplay_tick_due(loop.steam_lists, now)) coplay_tick(loop.steam, loop.log, loop.steam_lists);
+    if (friend_tick_due(loop.steam_lists, now)) friend_tick(loop.steam, loop.log, loop.steam_lists);
 }
 
 void start_up(MainLoop& loop) {
@@ -188,12 +136,11 @@ void start_up(MainLoop& loop) {
     loop.steam_ready = steam_init(loop.steam, loop.log);
     // The lists are read before the first console line: a status block typed
     // right after a restart is matched against them, not against nothing.
-    tick_steam_lists(loop);
+    tick_steam_lists(loop, tick_now());
     open_tail(loop);
     log_console(loop.log,
                 "watching -- press Ctrl+C to stop. Open the scoreboard in CS2 to force a status.");
     silence_reset(loop.silence, tick_now());
-    loop.match = MatchState{};
     start_tray(loop);
 }
 
@@ -209,27 +156,20 @@ void request_room(MainLoop& loop, const std::string& line, const RoomCommand& co
                              : "no room yet; the link arrives as soon as there is one"));
 }
 
-void handle_status_block(MainLoop& loop, StatusBlock block) {
+// A block of another match starts its record; the block's names are matched
+// against the evidence of now for the status_match record, and the block is
+// kept: every pass matches it again against the evidence of that pass.
+void handle_status_block(MainLoop& loop, StatusBlock block, std::int64_t now) {
     MatchState& match = loop.match;
-    // The server moved on to another match without GSI noticing. A block
-    // without a reservation never counts as a change.
-    if (match.final && !match.room.reservation.empty() && !block.reservation.empty() &&
-        block.reservation != match.room.reservation) {
-        log_event(loop.log, "match_changed", {{"from", match.room.reservation}, {"to", block.reservation}},
-                  "a different match reservation appeared -- rebuilding the roster");
-        match = MatchState{};
-        match.start_time = unix_now();
-        match.connect_time_reliable = false;
-    }
-    std::size_t pool_size = 0;
-    MatchReport report = match_block(loop, block, &pool_size);
-    log_status_match(loop.log, block, pool_size, report);
+    change_match_on(match, block, now, loop.log);
+    const std::string self_name = self_persona(loop);
     match.last_status = std::move(block);
-    match.last_match = std::move(report);
-    match.have_status = true;
+    const Roster roster = assemble_roster(roster_evidence(
+        match, loop.steam_lists.coplay, loop.steam_lists.friends, self_steamid(loop), self_name, now));
+    log_status_match(loop.log, *match.last_status, roster.pool_size, roster.report);
 }
 
-void read_console_log(MainLoop& loop) {
+void read_console_log(MainLoop& loop, const PassClock& clock) {
     loop.lines.clear();
     bool restarted = false;
     if (!loop.tail.poll(loop.lines, restarted))
@@ -241,20 +181,19 @@ void read_console_log(MainLoop& loop) {
                   "tail: console.log restarted (new CS2 session)");
     }
     if (!loop.lines.empty())
-        silence_note_growth(loop.silence, tick_now());
+        silence_note_growth(loop.silence, clock.tick);
     for (const std::string& line : loop.lines) {
         if (std::optional<RoomCommand> command = room_command_of(line))
             request_room(loop, line, *command);
         // Command lines are status input too.
         if (std::optional<StatusBlock> block = loop.parser.feed(line)) {
             log_event(loop.log, "status_snapshot", status_json(*block), status_summary(*block));
-            handle_status_block(loop, std::move(*block));
+            handle_status_block(loop, std::move(*block), clock.unix_seconds);
         }
     }
 }
 
-void watch_silence(MainLoop& loop) {
-    const std::uint32_t now = tick_now();
+void watch_silence(MainLoop& loop, std::uint32_t now) {
     const bool on_map = loop.gsi.have_state && !loop.gsi.last.map_name.empty();
     if (!silence_warning_due(loop.silence, now, on_map))
         return;
@@ -269,45 +208,19 @@ void watch_silence(MainLoop& loop) {
                   "    Add to CS2 launch options:  -condebug +exec vantor");
 }
 
-// What the room steps work with; start-up settles all of it (API, Steam, tray,
-// folders), so it is put together once, not every pass.
-RoomPassContext room_context(MainLoop& loop) {
-    return RoomPassContext{loop.log,
-                           loop.api_ready ? &loop.api : nullptr,
-                           loop.steam_ready ? &loop.steam : nullptr,
-                           loop.steam_lists.coplay,
-                           loop.data_folder,
-                           loop.options.write_cfg ? loop.install.cfg_dir : std::filesystem::path(),
-                           loop.tray.window ? &loop.tray : nullptr,
-                           loop.last_tray_link};
-}
-
 // Steps 2 to 5 of a pass: what arrived from GSI, console.log and Steam. They
 // also run while the tray menu holds the loop; the room steps wait for it.
-void read_inputs(MainLoop& loop) {
+void read_inputs(MainLoop& loop, const PassClock& clock) {
     // 2. GSI payloads queued since the last pass, oldest first.
     handle_gsi_queue(loop.listener, loop.settings.gsi_token, loop.match, loop.gsi, loop.log);
     // 3. New lines of console.log.
-    read_console_log(loop);
-    // 4. Silence watchdogs.
-    watch_silence(loop);
-    tell_gsi_silence(loop.gsi_silence, loop.log, loop.match.room_requested || loop.match.have_status,
+    read_console_log(loop, clock);
+    // 4. Silence watchdog.
+    watch_silence(loop, clock.tick);
+    tell_gsi_silence(loop.gsi_silence, loop.log, loop.match.room_requested || loop.match.last_status.has_value(),
                      loop.gsi.have_state);
     // 5. Steam: the co-play list every 5 s, the friend list every 30 s.
-    tick_steam_lists(loop);
-}
-
-void run_pass(MainLoop& loop, RoomPassContext& rooms) {
-    // 1. Tray messages; Exit ends the run once this pass is done.
-    tray_pump();
-    if (loop.tray.exit_requested) {
-        loop.tray.exit_requested = false;
-        log_console(loop.log, "tray: exit");
-        request_stop();
-    }
-    read_inputs(loop);
-    // 6. Roster, POST, room link and tray menu.
-    run_room_steps(rooms, loop.match);
+    tick_steam_lists(loop, clock.tick);
 }
 
 void stop_sequence(MainLoop& loop) {
@@ -323,6 +236,32 @@ void stop_sequence(MainLoop& loop) {
 }
 
 }  // namespace
+
+RoomPassContext room_context(MainLoop& loop) {
+    return RoomPassContext{loop.log,
+                           loop.api_ready ? &loop.api : nullptr,
+                           loop.steam_ready ? &loop.steam : nullptr,
+                           loop.steam_lists.coplay,
+                           loop.steam_lists.friends,
+                           loop.data_folder,
+                           loop.options.write_cfg ? loop.install.cfg_dir : std::filesystem::path(),
+                           loop.tray.window ? &loop.tray : nullptr,
+                           loop.last_tray_link};
+}
+
+void run_pass(MainLoop& loop, RoomPassContext& rooms) {
+    const PassClock clock = read_clock();
+    // 1. Tray messages; Exit ends the run once this pass is done.
+    tray_pump();
+    if (loop.tray.exit_requested) {
+        loop.tray.exit_requested = false;
+        log_console(loop.log, "tray: exit");
+        request_stop();
+    }
+    read_inputs(loop, clock);
+    // 6. Roster, POST, room link and tray menu.
+    run_room_steps(rooms, loop.match, clock);
+}
 
 int run_main_loop(const AgentOptions& options, const Cs2Install& install, EventLog& log) {
     MainLoop loop(options, install, log);

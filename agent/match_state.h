@@ -1,23 +1,23 @@
 // Everything the agent knows about the match being played. The main loop owns
-// one and replaces it as a whole when a match starts, changes or ends, so a
-// pending POST, a room link or a request for the room never outlives its match.
+// one; agent/match_record.h replaces it as a whole when a match starts, changes
+// or ends, so a pending POST, a room link or a request for the room never
+// outlives its match.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "console/status_block.h"
 #include "gsi/gsi_types.h"
 #include "rooms/room_creation.h"
-#include "roster/name_matching.h"
 
 struct MatchState {
     std::int64_t start_time = 0;          // seconds since 1970; 0: no match running
     bool connect_time_reliable = true;    // seen from its beginning
     GsiPlayers gsi_players;               // every player GSI showed in this match
-    StatusBlock last_status;              // the last status block matched
-    MatchReport last_match;               // its name matching
-    bool have_status = false;
+    std::optional<StatusBlock> last_status;   // the last status block; its names are matched
+                                              // against the evidence of each pass
     bool final = false;                   // roster complete with a room key
     std::string progress_signature;
     bool key_error_reported = false;

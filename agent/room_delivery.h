@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "agent/tray.h"
+#include "core/clock.h"
 #include "roster/roster_assembly.h"
 
 struct ApiClient;
@@ -17,12 +18,19 @@ struct EventLog;
 struct MatchState;
 struct SteamConnection;
 
+// The clock of one pass, read once at its start and handed to every step.
+struct PassClock {
+    std::uint32_t tick = 0;            // the millisecond tick count
+    std::int64_t unix_seconds = 0;     // the wall clock
+};
+
 // What the main loop lends the room steps of one pass.
 struct RoomPassContext {
     EventLog& log;
     const ApiClient* api;                     // null: no API client is ready
     const SteamConnection* steam;             // null: Steam is not connected
     const std::vector<CoplayEntry>& coplay;
+    const std::vector<FriendEntry>& friends;
     std::filesystem::path data_folder;        // room.json and rooms.json
     std::filesystem::path room_cfg_folder;    // empty: no room cfg (--no-write-cfg)
     TrayIcon* tray;                           // null: no tray
@@ -33,23 +41,19 @@ struct RoomPassContext {
 // it (a match is running, Steam is connected, the roster is not final); one
 // POST attempt when one is due; serve a pending request; rebuild the tray
 // menu when there is a new room link.
-void run_room_steps(RoomPassContext& context, MatchState& match);
+void run_room_steps(RoomPassContext& context, MatchState& match, const PassClock& clock);
 
-// --- The steps run_room_steps takes, declared for the tests ---
+// The evidence of this moment for the roster: the record's last status block
+// and GSI players, the Steam lists, the user (`self_name` must outlive the
+// result) and the wall clock.
+RosterInputs roster_evidence(const MatchState& match, const std::vector<CoplayEntry>& coplay,
+                             const std::vector<FriendEntry>& friends, std::uint64_t self_steamid,
+                             std::string_view self_name, std::int64_t now);
 
-// "v" or "-" for the validation, then ",<steamid>" per member in roster order,
-// then "!" once the wait for a name Steam has not told is over: the player
-// learns that from the next progress record.
-std::string roster_progress_signature(const Roster& roster);
+// --- A step run_room_steps takes, declared for the tests ---
 
 // Logs progress when the roster changed, reports a missing room key once per
 // match, and makes a complete, validated roster with a room key final: armed
-// for the POST with an API, the would-POST line without one.
+// for the POST (first due at `tick`) with an API, the would-POST line without one.
 void settle_roster(EventLog& log, MatchState& match, const Roster& roster, bool api_ready,
-                   std::uint64_t self_steamid);
-
-// A pending request is answered once a link exists, restoring the room
-// saved for this match first; the clipboard is opened with the tray's window
-// as owner when there is a tray (null: none). Whether the link was delivered.
-bool serve_room_request(EventLog& log, MatchState& match, const std::filesystem::path& data_folder,
-                        const TrayIcon* tray = nullptr);
+                   std::uint64_t self_steamid, std::uint32_t tick = tick_now());

@@ -135,10 +135,11 @@ const char* tier_name(MatchTier tier) {
 }
 
 std::vector<IdentityCandidate> build_identity_candidates(
-    const GsiPlayers& gsi_players, const std::vector<CoplayEntry>& coplay,
-    const std::vector<FriendEntry>& friends, std::uint64_t self_steamid,
+    const GsiPlayers& gsi_players, std::span<const CoplayEntry> coplay,
+    std::span<const FriendEntry> friends, std::uint64_t self_steamid,
     std::string_view self_persona, std::int64_t match_start) {
     std::vector<IdentityCandidate> pool;
+    pool.reserve(gsi_players.size() + 1 + coplay.size() + friends.size());
     // Each SteamID64 once, the first source wins; an id that is no real
     // player's (a bot's stand-in above all) is never a candidate.
     std::unordered_set<std::uint64_t> taken;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,7 +44,10 @@ struct IdentityCandidate {
     std::uint64_t steamid = 0;
     std::string name;                       // current name
     std::string source;                     // "gsi", "self", "coplay", "friend-in-cs2", "friend"
-    std::vector<std::string> name_history;  // friends only; position 0 is the current name
+    // Friends only; position 0 is the current name. A view of the friend
+    // list's own, which the pool must not outlive: pools are built on every
+    // pass, and a big friend list is not copied each time.
+    std::span<const std::string> name_history;
 };
 
 // The result for one player row of a status block.
@@ -73,8 +77,8 @@ struct MatchReport {
 // that started at `match_start` also bears: the player met in this match
 // outranks a namesake from an earlier one.
 std::vector<IdentityCandidate> build_identity_candidates(
-    const GsiPlayers& gsi_players, const std::vector<CoplayEntry>& coplay,
-    const std::vector<FriendEntry>& friends, std::uint64_t self_steamid,
+    const GsiPlayers& gsi_players, std::span<const CoplayEntry> coplay,
+    std::span<const FriendEntry> friends, std::uint64_t self_steamid,
     std::string_view self_persona, std::int64_t match_start);
 
 // Current names first, then former names; within each, the tiers exact,

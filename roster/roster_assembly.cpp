@@ -13,13 +13,18 @@
 
 namespace {
 
-
 constexpr const char* kNoCandidate = "no candidate";
 constexpr const char* kAmbiguous = "several candidates share this name";
 constexpr const char* kInexactFriend = "inexact match against a friend Steam does not place in CS2";
 constexpr const char* kClash = "two players resolved to one SteamID64";
 constexpr const char* kOutsideMatch =
-    "matched only outside this match while a player of this match is unaccounted for";
+    "matched only outside this match while a player of this match is unnamed";
+
+const GsiPlayers kNoGsiPlayers;
+
+const GsiPlayers& gsi_of(const RosterInputs& in) {
+    return in.gsi_players ? *in.gsi_players : kNoGsiPlayers;
+}
 
 // One entry per SteamID64; the first source to name a player keeps it and the
 // first non-empty name wins. Only real players enter: not 0 (the user while
@@ -38,12 +43,13 @@ struct WorkingTable {
 };
 
 void add_without_status(const RosterInputs& in, WorkingTable& table) {
-    table.add(in.self_steamid, in.self_name, "self");
-    for (const auto& [steamid, gsi] : in.gsi_players) table.add(steamid, gsi.name, "gsi");
+    table.add(in.self_steamid, std::string(in.self_name), "self");
+    for (const auto& [steamid, gsi] : gsi_of(in)) table.add(steamid, gsi.name, "gsi");
     if (!in.connect_time_reliable) return;
     for (const CoplayEntry& entry : in.coplay) {
         if (entry.appid != kCs2AppId || entry.steamid == in.self_steamid) continue;
-        if (in.start_time >= 1 && !coplay_in_match(entry, in.start_time, in.coplay_margin)) continue;
+        if (in.start_time >= 1 && !coplay_in_match(entry, in.start_time, in.coplay_margin))
+            continue;
         table.add(entry.steamid, entry.persona, "coplay");
     }
 }
@@ -64,7 +70,7 @@ bool met_in_this_match(const CoplayEntry& entry, const RosterInputs& in) {
 // GSI nor the user, and without a co-play entry of this match -- an earlier
 // match's co-play entry, a friend (in CS2 elsewhere, or not at all), a former
 // name. Such a name may belong to a player of this match whose own entry Steam
-// has not named yet, or names differently.
+// has not named yet.
 bool matched_outside_this_match(const StatusMatch& match, const RosterInputs& in) {
     if (match.source == "gsi" || match.source == "self") return false;
     for (const CoplayEntry& entry : in.coplay) {
@@ -73,23 +79,11 @@ bool matched_outside_this_match(const StatusMatch& match, const RosterInputs& in
     return true;
 }
 
-// Whether some co-play entry of this match is none of the accepted rows.
-bool player_of_this_match_unaccounted(const RosterInputs& in,
-                                      const std::unordered_map<std::uint64_t, int>& accepted) {
-    for (const CoplayEntry& entry : in.coplay) {
-        if (entry.steamid != in.self_steamid && met_in_this_match(entry, in) &&
-            accepted.count(entry.steamid) == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // The one GSI player among `missing` not yet used whose name is the status
 // name, at the first tier that finds any; null when none or several.
-const GsiPlayers::value_type* gsi_namesake(const std::string& status_name,
-                                           const std::vector<const GsiPlayers::value_type*>& missing,
-                                           const std::vector<bool>& used) {
+const GsiPlayers::value_type* gsi_namesake(
+    const std::string& status_name, const std::vector<const GsiPlayers::value_type*>& missing,
+    const std::vector<bool>& used) {
     for (MatchTier tier : {MatchTier::exact, MatchTier::trimmed, MatchTier::casefold}) {
         const GsiPlayers::value_type* found = nullptr;
         int count = 0;
@@ -103,80 +97,9 @@ const GsiPlayers::value_type* gsi_namesake(const std::string& status_name,
     return nullptr;
 }
 
-void add_from_status(const RosterInputs& in, Roster& roster, WorkingTable& table) {
-    const StatusBlock& block = *in.status;
-    const MatchReport& report = *in.report;
-    roster.reservation = block.reservation;
-    roster.expected = block.humans >= 1 ? block.humans
-                                        : static_cast<std::int32_t>(block.players.size());
-
-    // Accepted rows per SteamID64, and the SteamID64s in the order they were first accepted.
-    std::unordered_map<std::uint64_t, int> accepted_rows;
-    std::vector<std::uint64_t> accepted_order;
-    for (const StatusMatch& match : report.matches) {
-        if (rejection_reason(match) == nullptr && accepted_rows[match.steamid]++ == 0) {
-            accepted_order.push_back(match.steamid);
-        }
-    }
-    // While a player met in this match is none of the accepted rows, a name
-    // matched only outside this match may well be that player's.
-    const bool unaccounted = player_of_this_match_unaccounted(in, accepted_rows);
-    std::vector<std::size_t> rejected_rows;   // the row of each entry of roster.rejected
-    for (std::size_t row = 0; row < report.matches.size(); ++row) {
-        const StatusMatch& match = report.matches[row];
-        const char* reason = rejection_reason(match);
-        if (reason == nullptr && unaccounted && matched_outside_this_match(match, in)) {
-            reason = kOutsideMatch;
-            accepted_rows[match.steamid]--;
-        }
-        if (reason != nullptr) {
-            roster.rejected.push_back({match.status_name, reason});
-            rejected_rows.push_back(row);
-            continue;
-        }
-        table.add(match.steamid, match.status_name, match.source.c_str());
-    }
-
-    // Two names cannot be one player: every row naming a clashing SteamID64 is
-    // rejected, and the SteamID64 leaves the roster.
-    for (std::uint64_t steamid : accepted_order) {
-        if (accepted_rows[steamid] < 2) continue;
-        for (std::size_t row = 0; row < report.matches.size(); ++row) {
-            if (report.matches[row].steamid != steamid) continue;
-            roster.rejected.push_back({report.matches[row].status_name, kClash});
-            rejected_rows.push_back(row);
-        }
-        table.players.erase(steamid);
-    }
-
-    // An unresolved row is filled from a GSI player the roster lacks only when
-    // that player's name is the row's name, one to one: a count alone would
-    // bind a player who has left, or a bot, to a stranger's row.
-    std::vector<const GsiPlayers::value_type*> missing;
-    for (const auto& entry : in.gsi_players) {
-        if (!table.has(entry.first) && steamid_real_player(entry.first)) missing.push_back(&entry);
-    }
-    std::vector<bool> used(missing.size(), false);
-    std::vector<bool> filled(report.matches.size(), false);
-    for (std::size_t row : rejected_rows) {
-        if (filled[row]) continue;
-        const GsiPlayers::value_type* gsi = gsi_namesake(report.matches[row].status_name, missing, used);
-        if (gsi == nullptr) continue;
-        for (std::size_t i = 0; i < missing.size(); ++i) used[i] = used[i] || missing[i] == gsi;
-        table.add(gsi->first, gsi->second.name, "gsi-fill");
-        filled[row] = true;
-        ++roster.filled_from_gsi;
-    }
-    std::vector<RejectedName> still;
-    for (std::size_t i = 0; i < roster.rejected.size(); ++i) {
-        if (!filled[rejected_rows[i]]) still.push_back(std::move(roster.rejected[i]));
-    }
-    roster.rejected = std::move(still);
-}
-
-// Players met in this match whom Steam has not named yet and nothing else
-// placed in the roster: a status row may be theirs, so the roster says it
-// waits for them, and for how long it has.
+// Players met in this match whom Steam has not named yet and no row accounts
+// for: a status row may be theirs, so the roster says it waits for them, and
+// for how long it has.
 void note_names_awaited(const RosterInputs& in, const WorkingTable& table, Roster& roster) {
     for (const CoplayEntry& entry : in.coplay) {
         if (entry.persona_known || entry.steamid == in.self_steamid || table.has(entry.steamid) ||
@@ -186,15 +109,87 @@ void note_names_awaited(const RosterInputs& in, const WorkingTable& table, Roste
         ++roster.names_awaited;
         const std::int64_t since = std::max(entry.coplay_time, in.start_time);
         std::int64_t waited = 0;
-        if (__builtin_sub_overflow(in.now, since, &waited)) waited = in.now > since ? kNameWait + 1 : 0;
+        if (__builtin_sub_overflow(in.now, since, &waited))
+            waited = in.now > since ? kNameWait + 1 : 0;
         if (waited > kNameWait) roster.name_wait_over = true;
     }
 }
 
-void assign_groups(const MatchReport& report, const Roster& roster, WorkingTable& table) {
-    if (!roster.rejected.empty() || report.matches.size() != kRosterSize) return;
-    for (std::size_t i = 0; i < report.matches.size(); ++i) {
-        auto found = table.players.find(report.matches[i].steamid);
+// Each row is judged once, in this order: its own match (no candidate,
+// ambiguous, inexact friend); two accepted rows on one SteamID64; a rejected
+// row filled from a GSI player of its name; and last, once every row that can
+// account for a player of this match has done so, the rows matched only
+// outside this match wait while one of them is still unnamed. A named co-play
+// entry no row claims (a leaver, a player of the match before) holds nothing
+// back. Returns per row the SteamID64 it was accepted as, 0 for the others.
+std::vector<std::uint64_t> add_from_status(const RosterInputs& in, Roster& roster,
+                                           WorkingTable& table) {
+    const StatusBlock& block = *in.status;
+    const std::vector<StatusMatch>& rows = roster.report.matches;
+    roster.reservation = block.reservation;
+    roster.expected =
+        block.humans >= 1 ? block.humans : static_cast<std::int32_t>(block.players.size());
+
+    std::vector<const char*> reason(rows.size(), nullptr);
+    std::unordered_map<std::uint64_t, int> accepted;  // accepted rows per SteamID64
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        reason[row] = rejection_reason(rows[row]);
+        if (reason[row] == nullptr) ++accepted[rows[row].steamid];
+    }
+    // Two names cannot be one player: every accepted row naming a clashing
+    // SteamID64 is rejected, and the SteamID64 stays out of the roster.
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        if (reason[row] == nullptr && accepted[rows[row].steamid] > 1) reason[row] = kClash;
+    }
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        if (reason[row] == nullptr)
+            table.add(rows[row].steamid, rows[row].status_name, rows[row].source.c_str());
+    }
+
+    // An unresolved row is filled from a GSI player the roster lacks only when
+    // that player's name is the row's name, one to one: a count alone would
+    // bind a player who has left, or a bot, to a stranger's row.
+    std::vector<const GsiPlayers::value_type*> missing;
+    for (const auto& entry : gsi_of(in)) {
+        if (!table.has(entry.first) && steamid_real_player(entry.first)) missing.push_back(&entry);
+    }
+    std::vector<bool> used(missing.size(), false);
+    std::vector<bool> filled(rows.size(), false);
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        if (reason[row] == nullptr) continue;
+        const GsiPlayers::value_type* gsi = gsi_namesake(rows[row].status_name, missing, used);
+        if (gsi == nullptr) continue;
+        for (std::size_t i = 0; i < missing.size(); ++i) used[i] = used[i] || missing[i] == gsi;
+        table.add(gsi->first, gsi->second.name, "gsi-fill");
+        reason[row] = nullptr;
+        filled[row] = true;
+        ++roster.filled_from_gsi;
+    }
+
+    note_names_awaited(in, table, roster);
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        const StatusMatch& match = rows[row];
+        if (roster.names_awaited != 0 && reason[row] == nullptr && !filled[row] &&
+            matched_outside_this_match(match, in)) {
+            reason[row] = kOutsideMatch;
+            table.players.erase(match.steamid);
+        }
+        if (reason[row] != nullptr) roster.rejected.push_back({match.status_name, reason[row]});
+    }
+    std::vector<std::uint64_t> accepted_as(rows.size(), 0);
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        if (reason[row] == nullptr && !filled[row]) accepted_as[row] = rows[row].steamid;
+    }
+    return accepted_as;
+}
+
+// The halves of a fully resolved ten-row block; a row filled from GSI gives
+// no group.
+void assign_groups(const std::vector<std::uint64_t>& accepted_as, const Roster& roster,
+                   WorkingTable& table) {
+    if (!roster.rejected.empty() || accepted_as.size() != kRosterSize) return;
+    for (std::size_t i = 0; i < accepted_as.size(); ++i) {
+        auto found = table.players.find(accepted_as[i]);
         if (found != table.players.end()) found->second.group = i < kRosterSize / 2 ? 1 : 2;
     }
 }
@@ -213,26 +208,35 @@ std::string quoted_rejections(const std::vector<RejectedName>& rejected) {
 Roster assemble_roster(const RosterInputs& in) {
     Roster roster;
     WorkingTable table;
-    const bool status_path = in.status && in.report && !in.status->players.empty();
+    const GsiPlayers& gsi_players = gsi_of(in);
+    if (in.status) {
+        const std::vector<IdentityCandidate> pool = build_identity_candidates(
+            gsi_players, in.coplay, in.friends, in.self_steamid, in.self_name, in.start_time);
+        roster.pool_size = pool.size();
+        roster.report = match_status_names(*in.status, pool);
+    }
+    // A block without player rows (the server still loading) is no status.
+    const bool status_path = in.status && !in.status->players.empty();
+    std::vector<std::uint64_t> accepted_as;
     if (status_path) {
-        add_from_status(in, roster, table);
-        note_names_awaited(in, table, roster);
+        accepted_as = add_from_status(in, roster, table);
     } else {
         add_without_status(in, table);
     }
 
     for (auto& [steamid, player] : table.players) {
-        auto gsi = in.gsi_players.find(steamid);
-        if (gsi == in.gsi_players.end()) continue;
+        auto gsi = gsi_players.find(steamid);
+        if (gsi == gsi_players.end()) continue;
         player.team = gsi->second.team;
         if (player.name.empty()) player.name = gsi->second.name;
     }
-    if (status_path) assign_groups(*in.report, roster, table);
+    assign_groups(accepted_as, roster, table);
 
     // Decimal text order; for SteamID64s of equal length it is numeric order.
     std::vector<std::pair<std::string, RosterPlayer*>> order;
     order.reserve(table.players.size());
-    for (auto& [steamid, player] : table.players) order.emplace_back(std::to_string(steamid), &player);
+    for (auto& [steamid, player] : table.players)
+        order.emplace_back(std::to_string(steamid), &player);
     std::sort(order.begin(), order.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
     for (auto& entry : order) roster.players.push_back(std::move(*entry.second));
@@ -249,8 +253,7 @@ Roster assemble_roster(const RosterInputs& in) {
     return roster;
 }
 
-std::string roster_blocked_by(const Roster& roster, bool status_path,
-                              bool connect_time_reliable) {
+std::string roster_blocked_by(const Roster& roster, bool status_path, bool connect_time_reliable) {
     if (roster.complete) {
         if (roster.room_key.empty()) return "ten players, but the room key could not be computed";
         if (roster.validated) return {};

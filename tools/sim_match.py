@@ -30,6 +30,11 @@ RATES = {
     "unknown_persona": 0.1,    # per co-play entry: "[unknown]" until the agent requests it
     "namesake": 0.03,          # per agent: an old co-play entry or a friend elsewhere has a player's name
     "bot": 0.1,                # a player leaves and a bot takes the slot
+    "leaver": 0.1,             # an eleventh player joins, leaves for good, and another takes the slot;
+                               # the leaver's co-play entry stays in every Steam view
+    "back_to_back": 0.15,      # per agent: players of the match before, met 1-5 min before this one
+    "stale_coplay": 0.1,       # per agent: Steam has not refreshed a player's co-play entry for this
+                               # match: only an older one, or none (a friend in the party)
     "early_status": 0.5,       # per agent: the first status is typed before everyone is in
     "spectate": 0.3,           # per agent: the player dies and GSI names the players watched
     "api_503": 0.15,           # the room service answers 503 first
@@ -133,6 +138,22 @@ def generate_match(seed, index, agents=10):
         p["new_name"] = p["name"] + rng.choice(["_", " (new)", "2", "\u2606"])
         situations.append("name changed during the match")
 
+    leaver = None
+    if rng.random() < RATES["leaver"]:
+        # Someone joins first and leaves for good while the server fills up; a
+        # player of the match takes the freed slot, and one more comes after
+        # the leaver has gone, so no block ever shows the leaver with nine others.
+        p, q = players[next(specials)], players[next(specials)]
+        account = spare_ids.pop()
+        joined = round(rng.uniform(0.2, 1.0), 2)
+        leaver = {"steamid": account, "slot": 12, "team": p["team"],
+                  "name": rng.choice([n for n in PLAIN_NAMES if n not in names]),
+                  "join": joined, "leave": round(joined + rng.uniform(1.0, 2.0), 2), "rejoin": None,
+                  "pending_from": None, "new_name": None, "rename_at": None}
+        for late in (p, q):
+            late["join"] = max(late["join"], round(leaver["leave"] + rng.uniform(0.5, 2.0), 2))
+        situations.append("a leaver's co-play entry stays")
+
     arrivals = [p["join"] for p in players] + [p["rejoin"] for p in players if p["rejoin"]]
     last_arrival = max(arrivals)
     end = max([last_arrival] + ([bot["at"]] if bot else [])) + 12.0
@@ -159,7 +180,7 @@ def generate_match(seed, index, agents=10):
     steps = []
     for a in running:
         me = players[a]
-        view, noted = _steam_view(rng, a, players, friends, spare_ids)
+        view, noted = _steam_view(rng, a, players, friends, spare_ids, leaver)
         for note in noted:
             if note not in situations:
                 situations.append(note)
@@ -198,22 +219,29 @@ def generate_match(seed, index, agents=10):
 
     duplicate = len({p["name"] for p in players}) < 10
     kind = "bot" if bot else ("duplicate name" if duplicate else "clean")
-    return {"seed": seed, "index": index, "players": players, "bot": bot, "agents": running,
+    return {"seed": seed, "index": index, "players": players, "bot": bot, "leaver": leaver,
+            "agents": running,
             "friends": sorted(friends), "reservation": reservation, "api_script": api_script,
             "views": views, "steps": steps, "last_arrival": last_arrival, "end": end,
             "situations": situations, "kind": kind}
 
 
-def _steam_view(rng, a, players, friends, spare_ids):
+def _steam_view(rng, a, players, friends, spare_ids, leaver=None):
     """The fake Steam client's fixture for the agent of player `a`; co-play
     times are relative to the match start ("time_offset")."""
     me = players[a]
     noted = []
     coplay, friend_list = [], []
+    # A player whose co-play entry Steam has not refreshed for this match.
+    stale, stale_how = None, None
+    if rng.random() < RATES["stale_coplay"]:
+        stale = rng.choice([j for j in range(10) if j != a])
+        stale_how = rng.choice(["older entry", "friend in the party"])
+        noted.append("co-play not refreshed (%s)" % stale_how)
     for j, p in enumerate(players):
         if j == a:
             continue
-        is_friend = (min(a, j), max(a, j)) in friends
+        is_friend = (min(a, j), max(a, j)) in friends or stale_how == "friend in the party" and j == stale
         entry = {"steamid": str(p["steamid"]), "appid": 730, "time_offset": int(p["join"]),
                  "persona": p["name"], "relationship": 3 if is_friend else 0}
         if rng.random() < RATES["unknown_persona"]:
@@ -225,8 +253,14 @@ def _steam_view(rng, a, players, friends, spare_ids):
             entry["resolves_to"] = p["new_name"]
             entry["after_reads"] = 1 + int(p["rename_at"] / 5.0)
             entry.pop("after_requests", None)
-        coplay.append(entry)
-        if is_friend:
+        if j == stale and stale_how == "older entry":
+            entry["time_offset"] = -rng.randint(3600, 30 * 86400)
+        if j != stale or stale_how == "older entry":
+            coplay.append(entry)
+        if j == stale and stale_how == "friend in the party":
+            friend_list.append({"steamid": str(p["steamid"]), "persona": p["name"], "history": [p["name"]],
+                                "game_id": 730})
+        elif is_friend:
             friend = {"steamid": str(p["steamid"]), "persona": p["name"], "history": [p["name"]]}
             if p["new_name"] and rng.random() < 0.5:
                 friend["persona"] = p["new_name"]
@@ -245,6 +279,15 @@ def _steam_view(rng, a, players, friends, spare_ids):
     for _ in range(rng.randint(0, 8)):
         friend_list.append({"steamid": str(spare.pop()), "persona": rng.choice(others),
                             "history": []})
+    if leaver is not None:
+        coplay.append({"steamid": str(leaver["steamid"]), "appid": 730, "time_offset": int(leaver["join"]),
+                       "persona": leaver["name"]})
+    if rng.random() < RATES["back_to_back"]:
+        # The match before ended a few minutes ago: its players are still this match's by co-play time.
+        for _ in range(rng.randint(2, 5)):
+            coplay.append({"steamid": str(spare.pop()), "appid": 730, "time_offset": -rng.randint(60, 280),
+                           "persona": rng.choice(others)})
+        noted.append("back-to-back matches")
     if rng.random() < RATES["namesake"]:
         victim = rng.choice([j for j in range(10) if j != a])
         name = players[victim]["name"]
@@ -290,9 +333,12 @@ def status_rows(match, t):
             rows.append({"kind": "bot", "slot": p["slot"], "name": bot["name"]})
         elif p["pending_from"] is not None and p["pending_from"] <= t:
             rows.append({"kind": "pending"})
+    leaver = match.get("leaver")
+    if leaver and present(leaver, t):
+        rows.append({"kind": "player", "slot": leaver["slot"], "name": leaver["name"]})
     return rows
 
 
 def humans_of(match):
     """Every human who played in the match (a leaver included)."""
-    return {p["steamid"] for p in match["players"]}
+    return {p["steamid"] for p in match["players"] + [match["leaver"]] if p}

@@ -1,15 +1,16 @@
 // The match record across whole main-loop passes: GSI bodies in the
 // listener's queue and lines in a real console.log go through the loop's own
-// pass (the loop's source is compiled in, its entry point left unused), so a
-// reset, a status block and a request for the room take the agent's path;
-// and the GSI step of a pass alone, a bounded share of the queue a pass.
-#include "agent/main_loop.cpp"
+// pass, so a reset, a status block and a request for the room take the
+// agent's path; and the GSI step of a pass alone, a bounded share of the
+// queue a pass.
+#include "agent/main_loop.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <memory>
 
+#include "core/text.h"
 #include "rooms/room_persistence.h"
 #include "tests/support/test_support.h"
 
@@ -67,7 +68,8 @@ struct Agent {
         loop->match.gsi_players[76561190000000001ull].name = "left over from the last match";
         pass({fixture("warmup_mirage.json"), fixture("observer_switch.json")});
         // In order: the starting body replaced the record, the next one's three players are in the new one.
-        EXPECT_TRUE(loop->match.gsi_players.size() == 3u && !loop->match.gsi_players.count(76561190000000001ull));
+        EXPECT_EQ(loop->match.gsi_players.size(), 3u);
+        EXPECT_EQ(loop->match.gsi_players.count(76561190000000001ull), 0u);
         if (final) settle_roster(log, loop->match, final_roster(), false, 76561198000000001ULL);
         EXPECT_EQ(loop->match.final, final);
     }
@@ -97,7 +99,7 @@ TEST(MatchRecord, AStatusBlockStartsAnotherMatchOnlyForAFinalRosterAndAnotherRes
         const std::size_t players = match.gsi_players.size();
         ASSERT_NE(started, 0);
         agent.pass({}, status(row.players_line));
-        EXPECT_TRUE(match.have_status);   // the block is taken either way
+        EXPECT_TRUE(match.last_status.has_value());   // the block is taken either way
         EXPECT_EQ(agent.count("match_changed"), row.changed ? 1u : 0u);
         EXPECT_EQ(match.final, row.final && !row.changed);
         EXPECT_EQ(match.room.key, row.changed ? "" : (row.final ? kKey : ""));
@@ -129,7 +131,8 @@ TEST(MatchRecord, TheMenuOrAnotherMapEndsTheRoomOfTheMatch) {
         const bool menu = leave.find("de_dust2") == std::string::npos;
         EXPECT_EQ(match.start_time == 0, menu);
         EXPECT_EQ(match.room.map, menu ? "" : "de_dust2");
-        EXPECT_FALSE(match.final || match.have_status);
+        EXPECT_FALSE(match.final);
+        EXPECT_FALSE(match.last_status.has_value());
         EXPECT_EQ(match.room.url + match.room.key, "");
         agent.pass({}, {typed});
         agent.pass({});

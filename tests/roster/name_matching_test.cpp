@@ -1,5 +1,6 @@
 #include "roster/name_matching.h"
 
+#include <deque>
 #include <random>
 #include <set>
 
@@ -12,7 +13,9 @@ constexpr std::int64_t kStart = 1733519643;
 
 IdentityCandidate candidate(std::uint64_t steamid, std::string name, std::string source,
                             std::vector<std::string> history = {}) {
-    return {steamid, std::move(name), std::move(source), std::move(history)};
+    static std::deque<std::vector<std::string>> histories;   // what the candidates' views show
+    histories.push_back(std::move(history));
+    return {steamid, std::move(name), std::move(source), histories.back()};
 }
 
 StatusBlock block_of(const std::vector<std::string>& names) {
@@ -191,7 +194,8 @@ TEST(CandidatePool, SourcesInOrderFirstOneWins) {
     EXPECT_EQ(got, want);
     EXPECT_EQ(pool[1].name, "Gsi Three");
     EXPECT_TRUE(pool[1].name_history.empty());   // the friend's history does not come along
-    EXPECT_EQ(pool[4].name_history, (std::vector<std::string>{"Unknown Coplayer", "Was"}));
+    EXPECT_EQ(std::vector<std::string>(pool[4].name_history.begin(), pool[4].name_history.end()),
+              (std::vector<std::string>{"Unknown Coplayer", "Was"}));
 
     // Without a persona name the user is no candidate.
     EXPECT_TRUE(build_identity_candidates({}, {}, {}, self, "", kStart).empty());

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "core/text.h"
 #include "roster/room_key.h"
 
@@ -18,18 +20,6 @@ std::string numbered(const char* prefix, int i) {
     return text;
 }
 
-StatusMatch row(std::string name, std::uint64_t steamid, std::string source = "coplay",
-                MatchTier tier = MatchTier::exact, bool ambiguous = false) {
-    StatusMatch m;
-    m.status_name = std::move(name);
-    m.steamid = steamid;
-    m.source = steamid ? std::move(source) : "";
-    m.tier = steamid ? tier : MatchTier::none;
-    m.matched_name = steamid ? m.status_name : "";
-    m.ambiguous = ambiguous;
-    return m;
-}
-
 StatusBlock block_of(const std::vector<std::string>& names, std::int32_t humans) {
     StatusBlock block;
     block.humans = humans;
@@ -42,25 +32,6 @@ StatusBlock block_of(const std::vector<std::string>& names, std::int32_t humans)
         block.players.push_back(player);
     }
     return block;
-}
-
-// A status block and a hand-made report with one player row per match.
-void set_status(RosterInputs& in, const std::vector<StatusMatch>& rows, std::int32_t humans) {
-    std::vector<std::string> names;
-    for (const StatusMatch& m : rows) names.push_back(m.status_name);
-    in.status = block_of(names, humans);
-    MatchReport report;
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        report.matches.push_back(rows[i]);
-        report.matches.back().status_id = in.status->players[i].id;
-    }
-    in.report = report;
-}
-
-std::vector<StatusMatch> ten_exact_rows() {
-    std::vector<StatusMatch> rows;
-    for (int i = 0; i < 10; ++i) rows.push_back(row(numbered("player", i), kBase + 10 - i));
-    return rows;
 }
 
 CoplayEntry coplay(std::uint64_t steamid, const std::string& persona, std::int64_t time,
@@ -81,16 +52,58 @@ const RosterPlayer* find(const Roster& roster, std::uint64_t steamid) {
     return nullptr;
 }
 
+std::vector<std::string> unresolved_names(const Roster& roster) {
+    std::vector<std::string> names;
+    for (const RejectedName& r : roster.rejected) names.push_back(r.name);
+    return names;
+}
+
+// One agent's evidence; assembled through the one entry, so every status
+// name goes through the real pool and matcher.
+struct Scene {
+    std::optional<StatusBlock> block;
+    std::vector<CoplayEntry> coplay;
+    std::vector<FriendEntry> friends;
+    GsiPlayers gsi;
+    std::uint64_t self = 0;
+    std::string self_name;
+    std::int64_t start = 0;
+    std::int64_t now = 0;
+    bool reliable = false;
+    std::int64_t margin = kCoplayMargin;
+
+    Roster assemble() const {
+        RosterInputs in;
+        in.status = block ? &*block : nullptr;
+        in.coplay = coplay;
+        in.friends = friends;
+        in.gsi_players = &gsi;
+        in.self_steamid = self;
+        in.self_name = self_name;
+        in.start_time = start;
+        in.now = now;
+        in.connect_time_reliable = reliable;
+        in.coplay_margin = margin;
+        return assemble_roster(in);
+    }
+};
+
+FriendEntry friend_of(std::uint64_t steamid, const std::string& name, std::vector<std::string> former = {},
+                      bool in_cs2 = false) {
+    former.insert(former.begin(), name);
+    return {steamid, name, "", former, in_cs2 ? 730u : 0u, 0, in_cs2};
+}
+
 }  // namespace
 
 TEST(RosterWithoutStatus, SelfGsiAndCoplayOfThisMatchOnly) {
-    RosterInputs in;
-    in.self_steamid = kBase + 1;
+    Scene in;
+    in.self = kBase + 1;
     in.self_name = "Me";
-    in.start_time = kStart;
-    in.gsi_players[kBase + 1] = {"Me in GSI", "T", 0, 3};
-    in.gsi_players[kBase + 6] = {"Gsi", "CT", 1, 1};
-    in.gsi_players[kBot] = {"Niles", "CT", 3, 12};   // a bot never enters
+    in.start = kStart;
+    in.gsi[kBase + 1] = {"Me in GSI", "T", 0, 3};
+    in.gsi[kBase + 6] = {"Gsi", "CT", 1, 1};
+    in.gsi[kBot] = {"Niles", "CT", 3, 12};   // a bot never enters
     in.coplay = {
         coplay(kBase + 2, "On time", kStart - 300),
         coplay(kBase + 3, "Too early", kStart - 301),
@@ -99,15 +112,15 @@ TEST(RosterWithoutStatus, SelfGsiAndCoplayOfThisMatchOnly) {
         coplay(kBase + 5, "", kStart + 60),   // persona not known yet: added all the same
         coplay(kBot + 2, "Rock", kStart),
     };
-    in.connect_time_reliable = false;   // joined mid-match: co-play is not trusted
-    Roster roster = assemble_roster(in);
+    in.reliable = false;   // joined mid-match: co-play is not trusted
+    Roster roster = in.assemble();
     EXPECT_EQ(ids_of(roster), (std::vector<std::uint64_t>{kBase + 1, kBase + 6}));
     EXPECT_EQ(roster.blocked_by,
               "roster has 2 of 10 players; joined mid-match, so co-play cannot be trusted -- needs a "
               "status block (type `exec vantor` in game)");
 
-    in.connect_time_reliable = true;
-    roster = assemble_roster(in);
+    in.reliable = true;
+    roster = in.assemble();
     EXPECT_EQ(ids_of(roster), (std::vector<std::uint64_t>{kBase + 1, kBase + 2, kBase + 5, kBase + 6}));
     EXPECT_EQ(roster.players[0].name, "Me");
     EXPECT_EQ(roster.players[0].team, "T");
@@ -117,74 +130,85 @@ TEST(RosterWithoutStatus, SelfGsiAndCoplayOfThisMatchOnly) {
 
     // An unknown start lets every CS2 co-play entry in; a margin that would
     // overflow must not change that reading.
-    in.start_time = 0;
-    EXPECT_EQ(assemble_roster(in).players.size(), 5u);
-    in.start_time = kStart;
-    in.coplay_margin = INT64_MIN;
-    EXPECT_EQ(assemble_roster(in).players.size(), 2u);
-    in.coplay_margin = INT64_MAX;
-    EXPECT_EQ(assemble_roster(in).players.size(), 5u);
+    in.start = 0;
+    EXPECT_EQ(in.assemble().players.size(), 5u);
+    in.start = kStart;
+    in.margin = INT64_MIN;
+    EXPECT_EQ(in.assemble().players.size(), 2u);
+    in.margin = INT64_MAX;
+    EXPECT_EQ(in.assemble().players.size(), 5u);
 
-    // A status block without rows, or one without its report, is no status.
-    in.coplay_margin = kCoplayMargin;
-    set_status(in, {}, 10);
-    EXPECT_EQ(assemble_roster(in).players.size(), 4u);
-    set_status(in, ten_exact_rows(), 10);
-    in.report.reset();
-    EXPECT_EQ(assemble_roster(in).expected, 0);
+    // A status block without rows is no status, though its (empty) match is told.
+    in.margin = kCoplayMargin;
+    in.block = block_of({}, 10);
+    roster = in.assemble();
+    EXPECT_EQ(roster.players.size(), 4u);
+    EXPECT_EQ(roster.report.matches.size(), 0u);
+    EXPECT_EQ(roster.pool_size, 4u);   // two from GSI, the user, one named co-play entry of CS2
 
     // Ten without a status block are never final.
-    for (int i = 7; i <= 12; ++i) in.gsi_players[kBase + i] = {numbered("p", i), "T", i, 1};
-    roster = assemble_roster(in);
-    EXPECT_TRUE(roster.complete && !roster.validated);
+    in.block.reset();
+    for (int i = 7; i <= 12; ++i) in.gsi[kBase + i] = {numbered("p", i), "T", i, 1};
+    roster = in.assemble();
+    EXPECT_TRUE(roster.complete);
+    EXPECT_FALSE(roster.validated);
     EXPECT_EQ(roster.blocked_by, "ten players assembled without a status block to confirm them");
 }
 
-TEST(RosterFromStatus, TenExactRowsMakeAFinalRoster) {
-    RosterInputs in;
-    in.self_steamid = kBase + 99;   // not in the block: status alone decides
-    in.self_name = "Spectator";
-    in.gsi_players[kBase + 3] = {"gsi name", "CT", 1, 1};
-    set_status(in, ten_exact_rows(), 10);
+namespace {
 
-    const Roster roster = assemble_roster(in);
+// Ten co-play entries player0..player9 (kBase+10 .. kBase+1), the start unknown.
+Scene ten_met(std::int32_t humans = 10) {
+    Scene in;
+    std::vector<std::string> names;
+    for (int i = 0; i < 10; ++i) {
+        names.push_back(numbered("player", i));
+        in.coplay.push_back(coplay(kBase + 10 - i, names.back(), kStart));
+    }
+    in.block = block_of(names, humans);
+    return in;
+}
+
+}  // namespace
+
+TEST(RosterFromStatus, TenExactRowsMakeAFinalRoster) {
+    Scene in = ten_met();
+    in.self = kBase + 99;   // not in the block: status alone decides
+    in.self_name = "Spectator";
+    in.gsi[kBase + 3] = {"Player7 ", "CT", 1, 1};
+
+    const Roster roster = in.assemble();
     EXPECT_TRUE(roster.validated);
     EXPECT_EQ(roster.reservation, "90312477281");
     EXPECT_EQ(roster.blocked_by, "");
+    EXPECT_EQ(roster.report.matched, 10u);
     ASSERT_EQ(roster.players.size(), 10u);
-    // Rows 0-4 were kBase+10 .. kBase+6, rows 5-9 kBase+5 .. kBase+1.
     for (const RosterPlayer& p : roster.players) {
         EXPECT_EQ(p.group, p.steamid > kBase + 5 ? 1 : 2) << p.steamid;
     }
     EXPECT_EQ(find(roster, kBase + 3)->name, "player7");   // the status name stays
+    EXPECT_EQ(find(roster, kBase + 3)->source, "gsi");
     EXPECT_EQ(find(roster, kBase + 3)->team, "CT");
     EXPECT_EQ(roster.room_key, derive_room_key(ids_of(roster)));
 
     // Status counting humans it did not list, or listing fewer, is not ten confirmed.
-    set_status(in, ten_exact_rows(), 12);
-    EXPECT_EQ(assemble_roster(in).blocked_by, "ten players, but status has not confirmed them");
-    std::vector<StatusMatch> nine = ten_exact_rows();
-    nine.pop_back();
-    set_status(in, nine, 0);
-    EXPECT_EQ(assemble_roster(in).blocked_by, "roster has 9 of 10 players");
+    in = ten_met(12);
+    EXPECT_EQ(in.assemble().blocked_by, "ten players, but status has not confirmed them");
+    in.block->players.pop_back();
+    in.block->humans = 0;
+    EXPECT_EQ(in.assemble().blocked_by, "roster has 9 of 10 players");
 }
 
 TEST(RosterFromStatus, DoubtfulRowsAreRejectedWithTheirReasons) {
-    RosterInputs in;
-    set_status(in,
-               {
-                   row("Nobody", 0),
-                   row("Niles", kBot, "gsi"),   // a bot's stand-in is no candidate
-                   row("Twin", kBase + 1, "friend", MatchTier::casefold, true),
-                   row("loose friend", kBase + 2, "friend", MatchTier::trimmed),
-                   row("LOOSE IN CS2", kBase + 3, "friend-in-cs2", MatchTier::casefold),
-                   row("Exact Friend", kBase + 4, "friend", MatchTier::exact),
-                   row("\tTabbed ", kBase + 5, "coplay", MatchTier::trimmed),
-                   row("J\xC3\xBCrgen", kBase + 7),
-                   row("JURGEN", kBase + 7, "gsi", MatchTier::casefold),
-               },
-               0);
-    const Roster roster = assemble_roster(in);
+    Scene in;   // the start unknown: nothing is of this match
+    in.block = block_of({"Nobody", "Niles", "Twin", "loose friend", "LOOSE IN CS2", "Exact Friend", "\tTabbed ",
+                         "Jurgen", "JURGEN"},
+                        0);
+    in.gsi[kBot] = {"Niles", "CT", 3, 12};   // a bot's stand-in is no candidate
+    in.friends = {friend_of(kBase + 1, "Twin"), friend_of(kBase + 11, "Twin"), friend_of(kBase + 2, "loose friend "),
+                  friend_of(kBase + 3, "loose in cs2", {}, true), friend_of(kBase + 4, "Exact Friend")};
+    in.coplay = {coplay(kBase + 5, "Tabbed", kWeeksAgo), coplay(kBase + 7, "Jurgen", kWeeksAgo)};
+    const Roster roster = in.assemble();
     EXPECT_EQ(roster.expected, 9);
     EXPECT_EQ(ids_of(roster), (std::vector<std::uint64_t>{kBase + 3, kBase + 4, kBase + 5}));
     EXPECT_EQ(find(roster, kBase + 5)->name, "\tTabbed ");
@@ -192,13 +216,14 @@ TEST(RosterFromStatus, DoubtfulRowsAreRejectedWithTheirReasons) {
     EXPECT_EQ(roster.blocked_by,
               "roster has 3 of 10 players; unresolved: 'Nobody' (no candidate), 'Niles' (no candidate), "
               "'Twin' (several candidates share this name), 'loose friend' (inexact match against a "
-              "friend Steam does not place in CS2), 'J\xC3\xBCrgen' (two players resolved to one "
+              "friend Steam does not place in CS2), 'Jurgen' (two players resolved to one "
               "SteamID64), 'JURGEN' (two players resolved to one SteamID64)");
 }
 
 TEST(RosterFromStatus, AnUnresolvedRowIsFilledOnlyFromAGsiPlayerOfTheSameName) {
-    // Rows 2 and 8 are unresolved; GSI knows the players kBase+8 and kBase+2
-    // whom the roster lacks, under the names in each case.
+    // Rows 2 ("Nico", kBase+8) and 8 ("Ghost", kBase+2) have no co-play entry
+    // and two friends of their name each; GSI knows every player, under these
+    // names for kBase+8 and kBase+2.
     struct Case {
         const char* guards;
         const char* gsi8;
@@ -215,21 +240,20 @@ TEST(RosterFromStatus, AnUnresolvedRowIsFilledOnlyFromAGsiPlayerOfTheSameName) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.guards);
-        RosterInputs in;
-        std::vector<StatusMatch> rows = ten_exact_rows();   // kBase+10 .. kBase+1
-        rows[2] = row("Nico", 0);
-        rows[8] = row("Ghost", kBase + 2, "friend", MatchTier::exact, true);
-        set_status(in, rows, 10);
-        for (int i = 1; i <= 10; ++i) in.gsi_players[kBase + i] = {numbered("player", 10 - i), "T", i, 1};
-        in.gsi_players[kBase + 8].name = c.gsi8;
-        in.gsi_players[kBase + 2].name = c.gsi2;
-        in.gsi_players[kBot] = {"Nico", "CT", 3, 12};   // a bot of the row's name never fills it
+        Scene in = ten_met();
+        in.block->players[2].name = "Nico";
+        in.block->players[8].name = "Ghost";
+        std::erase_if(in.coplay, [](const CoplayEntry& e) { return e.steamid == kBase + 8 || e.steamid == kBase + 2; });
+        in.friends = {friend_of(kBase + 40, "Nico"), friend_of(kBase + 41, "Nico", {}, true),
+                      friend_of(kBase + 42, "Ghost"), friend_of(kBase + 43, "Ghost")};
+        for (int i = 1; i <= 10; ++i) in.gsi[kBase + i] = {numbered("player", 10 - i), "T", i, 1};
+        in.gsi[kBase + 8].name = c.gsi8;
+        in.gsi[kBase + 2].name = c.gsi2;
+        in.gsi[kBot] = {"Nico", "CT", 3, 12};   // a bot of the row's name never fills it
 
-        const Roster roster = assemble_roster(in);
+        const Roster roster = in.assemble();
         EXPECT_EQ(roster.filled_from_gsi, c.filled);
-        std::vector<std::string> unresolved;
-        for (const RejectedName& r : roster.rejected) unresolved.push_back(r.name);
-        EXPECT_EQ(unresolved, c.unresolved);
+        EXPECT_EQ(unresolved_names(roster), c.unresolved);
         EXPECT_EQ(roster.players.size(), 8 + c.filled);
         EXPECT_EQ(roster.validated, c.filled == 2);
         if (c.filled == 2) {
@@ -240,63 +264,91 @@ TEST(RosterFromStatus, AnUnresolvedRowIsFilledOnlyFromAGsiPlayerOfTheSameName) {
     }
 }
 
-// One match seen by one agent, through its own pool: status names, the co-play
-// list and friends go through the real matcher into the roster. The stranger
-// "Alex" (kBase+5) is in the match; the agent may also know another Alex.
-TEST(RosterFromStatus, ANameIsNeverBoundToANamesakeWhileThisMatchsPlayerIsUnnamed) {
-    const FriendEntry idle_alex = {kBase + 70, "Alex", "", {"Alex"}, 0, 0, false};
-    const FriendEntry alex_elsewhere = {kBase + 71, "Alex", "", {"Alex"}, 730, 0, true};
-    const FriendEntry once_alex = {kBase + 72, "Sasha", "", {"Sasha", "Alex"}, 0, 0, false};
-    const FriendEntry alex_here = {kBase + 5, "Alex", "", {"Alex"}, 730, 0, true};
-    const FriendEntry sasha_here = {kBase + 5, "Sasha", "", {"Sasha", "Alex"}, 0, 0, false};
-    const FriendEntry bo_in_cs2 = {kBase + 9, "Bo", "", {"Bo"}, 730, 0, true};   // no co-play entry
-    const CoplayEntry old_alex = coplay(kBase + 60, "Alex", kWeeksAgo);
-    const std::string weak = "roster has 9 of 10 players; unresolved: 'Alex' (matched only outside this "
-                             "match while a player of this match is unaccounted for); ";
-    const std::string waiting = weak + "waiting for Steam to name 1 player met in this match";
+// One match seen by one agent: the user, player2..player8 met in it, and the
+// rows of the last two players, whose evidence each row gives. A row matched
+// only outside this match (an older co-play entry, a friend, a former name)
+// is held back exactly while Steam has not named a player met in this match
+// whom no row accounts for; a named entry no row claims (a leaver, a player
+// of the match before) holds nothing back.
+TEST(RosterFromStatus, WeakEvidenceWaitsOnlyForAPlayerOfThisMatchSteamHasNotNamed) {
+    const FriendEntry idle_alex = friend_of(kBase + 70, "Alex");
+    const FriendEntry alex_elsewhere = friend_of(kBase + 71, "Alex", {}, true);
+    const FriendEntry once_alex = friend_of(kBase + 72, "Sasha", {"Alex"});
+    const FriendEntry alex_here = friend_of(kBase + 9, "Alex", {}, true);
+    const FriendEntry sasha_here = friend_of(kBase + 9, "Sasha", {"Alex"});
+    const FriendEntry bo_in_cs2 = friend_of(kBase + 10, "Bo", {}, true);   // no co-play entry
+    const FriendEntry trinity = friend_of(kBase + 10, "Tri", {"Trinity"});
+    const FriendEntry idle_nico = friend_of(kBase + 60, "Nico");
+    const CoplayEntry alex = coplay(kBase + 9, "Alex", kStart + 20), alex_unnamed = coplay(kBase + 9, "", kStart + 20);
+    const CoplayEntry old_alex = coplay(kBase + 60, "Alex", kWeeksAgo), bo = coplay(kBase + 10, "Bo", kStart + 20);
+    const CoplayEntry lynx = coplay(kBase + 50, "Lynx", kStart - 90), lynx_unnamed = coplay(kBase + 50, "", kStart - 90);
+    const CoplayEntry lurk = coplay(kBase + 51, "Lurk", kStart + 30), lurk_unnamed = coplay(kBase + 51, "", kStart + 30);
+    const CoplayEntry mika_old = coplay(kBase + 9, "Mika", kStart - 7200);
+    const CoplayEntry nico_unnamed = coplay(kBase + 9, "", kStart + 20);
+    const std::string weak = " (matched only outside this match while a player of this match is unnamed)";
+    const std::string waiting = "; waiting for Steam to name 1 player met in this match";
+    const std::string alex_waits = "roster has 9 of 10 players; unresolved: 'Alex'" + weak + waiting;
+    const GsiPlayers nico_in_gsi = {{kBase + 9, {"Nico", "CT", 4, 2}}};
     struct Case {
         const char* guards;
-        bool named;   // Steam has told this agent the stranger's name
+        std::vector<std::string> rows;   // the last two
         std::vector<CoplayEntry> coplay;
         std::vector<FriendEntry> friends;
+        GsiPlayers gsi;
         std::int64_t waited;
-        std::string blocked_by;   // empty: final, with the stranger in it
+        std::string blocked_by;   // empty: final, with kBase+1 .. kBase+10
     };
     const Case cases[] = {
-        {"an Alex from a match weeks ago", false, {old_alex}, {}, 5, waiting},
-        {"a friend named Alex who is not in a game", false, {}, {idle_alex}, 5, waiting},
-        {"a friend named Alex in CS2 elsewhere", false, {}, {alex_elsewhere}, 5, waiting},
-        {"a friend once named Alex", false, {}, {once_alex}, 5, waiting},
-        {"the wait is bounded and says so", false, {old_alex}, {}, kNameWait + 1,
-         weak + "Steam has not named 1 player met in this match for over 60 s"},
-        {"the name arrives: this match's Alex outranks the old one", true, {old_alex}, {}, 10, ""},
-        {"the name arrives: current names before a former one", true, {}, {once_alex}, 10, ""},
-        {"the name arrives beside an idle friend Alex: honestly ambiguous", true, {}, {idle_alex}, 10,
-         "roster has 9 of 10 players; unresolved: 'Alex' (several candidates share this name)"},
-        {"a stranger known only through this match's co-play entry", true, {}, {}, 10, ""},
-        {"a friend in CS2 with a unique exact name", true, {}, {bo_in_cs2}, 10, ""},
-        {"a friend met in this match, named by the friend list", false, {}, {alex_here}, 5, ""},
-        {"a former name of a friend met in this match", false, {}, {sasha_here}, 5, ""},
+        {"an Alex from a match weeks ago", {"Alex", "Bo"}, {alex_unnamed, bo, old_alex}, {}, {}, 5, alex_waits},
+        {"a friend named Alex who is not in a game", {"Alex", "Bo"}, {alex_unnamed, bo}, {idle_alex}, {}, 5, alex_waits},
+        {"a friend named Alex in CS2 elsewhere", {"Alex", "Bo"}, {alex_unnamed, bo}, {alex_elsewhere}, {}, 5, alex_waits},
+        {"a friend once named Alex", {"Alex", "Bo"}, {alex_unnamed, bo}, {once_alex}, {}, 5, alex_waits},
+        {"the wait is bounded and says so", {"Alex", "Bo"}, {alex_unnamed, bo, old_alex}, {}, {}, kNameWait + 1,
+         "roster has 9 of 10 players; unresolved: 'Alex'" + weak +
+             "; Steam has not named 1 player met in this match for over 60 s"},
+        {"the name arrives: this match's Alex outranks the old one", {"Alex", "Bo"}, {alex, bo, old_alex}, {}, {}, 10, ""},
+        {"the name arrives: current names before a former one", {"Alex", "Bo"}, {alex, bo}, {once_alex}, {}, 10, ""},
+        {"the name arrives beside an idle friend Alex: honestly ambiguous", {"Alex", "Bo"}, {alex, bo}, {idle_alex}, {},
+         10, "roster has 9 of 10 players; unresolved: 'Alex' (several candidates share this name)"},
+        {"a stranger known only through this match's co-play entry", {"Alex", "Bo"}, {alex, bo}, {}, {}, 10, ""},
+        {"a friend in CS2 with a unique exact name", {"Alex", "Bo"}, {alex}, {bo_in_cs2}, {}, 10, ""},
+        {"a friend met in this match, named by the friend list", {"Alex", "Bo"}, {alex_unnamed, bo}, {alex_here}, {}, 5, ""},
+        {"a former name of a friend met in this match", {"Alex", "Bo"}, {alex_unnamed, bo}, {sasha_here}, {}, 5, ""},
+        // Back to back: Lynx played the match before, 90 s before this one
+        // started; Mika was met two hours ago and Trinity is a former name.
+        {"back to back, the last match's player named: the old entry and the former name count",
+         {"Mika", "Trinity"}, {lynx, mika_old}, {trinity}, {}, 5, ""},
+        {"back to back, a player met within the margin still unnamed: both wait", {"Mika", "Trinity"},
+         {lynx_unnamed, mika_old}, {trinity}, {}, 5,
+         "roster has 8 of 10 players; unresolved: 'Mika'" + weak + ", 'Trinity'" + weak + waiting},
+        {"a leaver whose name Steam told holds nothing back", {"Alex", "Bo"}, {alex, lurk}, {bo_in_cs2}, {}, 5, ""},
+        {"a leaver Steam has not named yet: the friend waits", {"Alex", "Bo"}, {alex, lurk_unnamed}, {bo_in_cs2}, {}, 5,
+         "roster has 9 of 10 players; unresolved: 'Bo'" + weak + waiting},
+        {"a row filled from GSI accounts for the unnamed player it names", {"Nico", "Bo"}, {nico_unnamed},
+         {idle_nico, bo_in_cs2}, nico_in_gsi, 5, ""},
+        {"without GSI the unnamed player may be either row: both wait", {"Nico", "Bo"}, {nico_unnamed},
+         {idle_nico, bo_in_cs2}, {}, 5,
+         "roster has 8 of 10 players; unresolved: 'Nico'" + weak + ", 'Bo'" + weak + waiting},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.guards);
-        RosterInputs in;
-        in.start_time = kStart;
+        Scene in;
+        in.start = kStart;
         in.now = kStart + 20 + c.waited;
-        in.self_steamid = kBase + 1;
+        in.self = kBase + 1;
         in.self_name = "Me";
+        in.gsi = c.gsi;
         std::vector<std::string> names = {"Me"};
-        for (int i = 2; i <= 10; ++i) {
-            names.push_back(i == 5 ? "Alex" : i == 9 ? "Bo" : numbered("player", i));
-            const bool bo_is_friend = i == 9 && !c.friends.empty() && c.friends[0].steamid == kBase + 9;
-            if (!bo_is_friend) in.coplay.push_back(coplay(kBase + i, i != 5 || c.named ? names.back() : "", kStart + 20));
+        for (int i = 2; i <= 8; ++i) {
+            names.push_back(numbered("player", i));
+            in.coplay.push_back(coplay(kBase + i, names.back(), kStart + 20));
         }
+        names.insert(names.end(), c.rows.begin(), c.rows.end());
         in.coplay.insert(in.coplay.end(), c.coplay.begin(), c.coplay.end());
-        in.status = block_of(names, 10);
-        in.report = match_status_names(
-            *in.status, build_identity_candidates({}, in.coplay, c.friends, in.self_steamid, in.self_name, kStart));
+        in.friends = c.friends;
+        in.block = block_of(names, 10);
 
-        const Roster roster = assemble_roster(in);
+        const Roster roster = in.assemble();
         EXPECT_EQ(roster.blocked_by, c.blocked_by);
         if (c.blocked_by.empty()) {
             std::vector<std::uint64_t> ten;
@@ -309,7 +361,8 @@ TEST(RosterFromStatus, ANameIsNeverBoundToANamesakeWhileThisMatchsPlayerIsUnname
 TEST(RosterText, RoomKeyFailureAndListing) {
     Roster roster;
     roster.players.resize(10);
-    roster.complete = roster.validated = true;
+    roster.complete = true;
+    roster.validated = true;
     EXPECT_EQ(roster_blocked_by(roster, true, true), "ten players, but the room key could not be computed");
 
     // Long names are cut to a console line on a character boundary.
