@@ -37,12 +37,6 @@ HttpResponse json_answer(unsigned status, const json& body) {
     return answer(status, "application/json", body.dump(-1, ' ', false, json::error_handler_t::replace));
 }
 
-HttpResponse unavailable(const std::string& why) {
-    HttpResponse response = json_answer(503, json{{"error", "the room database is unavailable, try again"}});
-    response.headers.emplace_back("Retry-After", "2");
-    response.detail = why;
-    return response;
-}
 
 HttpResponse post_match(ServiceContext& context, const HttpRequest& request) {
     const RoomRequestRead read = read_room_request(request.body);
@@ -75,6 +69,13 @@ HttpResponse healthz(ServiceContext& context) {
 }
 
 }  // namespace
+
+HttpResponse unavailable(const std::string& why) {
+    HttpResponse response = json_answer(503, json{{"error", "the room database is unavailable, try again"}});
+    response.headers.emplace_back("Retry-After", "2");
+    response.detail = why;
+    return response;
+}
 
 HttpResponse refusal(unsigned status, const std::string& why) {
     HttpResponse response = json_answer(status, json{{"error", why}});

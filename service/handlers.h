@@ -46,5 +46,8 @@ HttpResponse handle_request(ServiceContext& context, const HttpRequest& request)
 // large, too slow): same shape and headers as any other refusal.
 HttpResponse refusal(unsigned status, const std::string& why);
 
+// 503 with Retry-After: the database is down, full, locked or too slow.
+HttpResponse unavailable(const std::string& why);
+
 std::int64_t system_wall_seconds();
 double system_steady_seconds();

@@ -143,10 +143,15 @@ struct Session : std::enable_shared_from_this<Session> {
             if (forwarded != request.end()) client = forwarded_client(forwarded->value());
         }
         // The store may block (a busy database): never on a network thread.
-        net::post(server.workers, [self = shared_from_this()] {
+        // More requests than database connections wait here; one that waited
+        // longer than the store may take is answered 503, not piled up.
+        net::post(server.workers, [self = shared_from_this(), queued = std::chrono::steady_clock::now()] {
             const auto& request = self->parser->get();
-            HttpResponse answer = handle_request(
-                self->server.context, HttpRequest{self->method, self->target, request.body(), self->client});
+            HttpResponse answer =
+                std::chrono::steady_clock::now() - queued > self->server.options.db_timeout
+                    ? unavailable("waited too long for a database worker")
+                    : handle_request(self->server.context,
+                                     HttpRequest{self->method, self->target, request.body(), self->client});
             const bool keep = request.keep_alive() && !self->server.stopping.load();
             net::post(self->stream.get_executor(), [self, answer = std::move(answer), keep]() mutable {
                 self->send(std::move(answer), keep);
