@@ -1,4 +1,5 @@
 #include "service/store_postgres.h"
+#include "service/stored_members.h"
 
 #include <libpq-fe.h>
 #include <poll.h>
@@ -8,7 +9,6 @@
 #include <charconv>
 #include <condition_variable>
 #include <mutex>
-#include <nlohmann/json.hpp>
 #include <vector>
 
 namespace {
@@ -308,27 +308,6 @@ bool parse_int(std::string_view text, Int& value) {
     return fault == std::errc() && end == text.data() + text.size();
 }
 
-std::string members_json(const std::vector<RoomMember>& members) {
-    nlohmann::json rows = nlohmann::json::array();
-    for (const RoomMember& m : members) rows.push_back(nlohmann::json::array({m.steamid, m.name, m.team, m.group, m.source}));
-    return rows.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
-
-bool read_members(const char* text, std::vector<RoomMember>& members) {
-    const nlohmann::json rows = nlohmann::json::parse(text, nullptr, false);
-    if (!rows.is_array()) return false;
-    for (const nlohmann::json& row : rows) {
-        // Checked before read: a row edited by hand must not throw.
-        if (!row.is_array() || row.size() != 5 || !row[0].is_number_unsigned() || !row[1].is_string() ||
-            !row[2].is_string() || !row[3].is_number_integer() || !row[4].is_string()) {
-            return false;
-        }
-        members.push_back(RoomMember{row[3].get<std::int32_t>(), row[1].get<std::string>(), row[4].get<std::string>(),
-                                     row[0].get<std::uint64_t>(), row[2].get<std::string>()});
-    }
-    return true;
-}
-
 // "steamid first_seen steamid first_seen ...", as the room query joins them.
 bool read_arrivals(std::string_view text, std::vector<StoredArrival>& arrivals) {
     std::vector<std::string_view> words;
@@ -403,7 +382,7 @@ ArriveResult postgres_arrive(PostgresStore& store, const RoomRequest& request, s
     ArriveResult out;
     Result result = run(store, "arrive",
                         {request.room_key, request.map, std::to_string(now), request.reservation,
-                         members_json(request.members), std::to_string(request.reporter)},
+                         stored_members_text(request.members), std::to_string(request.reporter)},
                         out.error);
     if (!result || PQntuples(result.get()) != 1) {
         if (out.error.empty()) out.error = "the database gave no answer";
@@ -425,7 +404,7 @@ RoomLookup postgres_room(PostgresStore& store, std::string_view key) {
     out.room.key = key;
     out.room.map = PQgetvalue(result.get(), 0, 0);
     if (!parse_int(PQgetvalue(result.get(), 0, 1), out.room.created_at) ||
-        !read_members(PQgetvalue(result.get(), 0, 2), out.room.members) ||
+        !read_stored_members(PQgetvalue(result.get(), 0, 2), out.room.members) ||
         !read_arrivals(PQgetvalue(result.get(), 0, 3), out.room.arrivals)) {
         out.error = "the stored room cannot be read";
         out.room = {};

@@ -1,4 +1,5 @@
 #include "service/store_sqlite.h"
+#include "service/stored_members.h"
 
 #include <sqlite3.h>
 
@@ -9,11 +10,9 @@
 #include <mutex>
 #include <vector>
 
-#include <nlohmann/json.hpp>
 
 namespace {
 
-using nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kSchemaVersion = 1;
@@ -122,26 +121,6 @@ bool migrate(Connection& c, std::string& error) {
     std::string ignored;
     if (!ok) exec(c, "ROLLBACK", ignored);
     return ok && exec(c, "COMMIT", error);
-}
-
-json members_json(const std::vector<RoomMember>& members) {
-    json rows = json::array();
-    for (const RoomMember& m : members) rows.push_back(json::array({m.steamid, m.name, m.team, m.group, m.source}));
-    return rows;
-}
-
-std::vector<RoomMember> members_of(std::string_view text) {
-    std::vector<RoomMember> members;
-    const json rows = json::parse(text, nullptr, false);
-    if (!rows.is_array()) return members;
-    for (const json& row : rows) {
-        if (!row.is_array() || row.size() != 5 || !row[0].is_number_unsigned() || !row[1].is_string() ||
-            !row[2].is_string() || !row[3].is_number_integer() || !row[4].is_string())
-            continue;
-        members.push_back(RoomMember{row[3].get<std::int32_t>(), row[1].get<std::string>(), row[4].get<std::string>(),
-                                     row[0].get<std::uint64_t>(), row[2].get<std::string>()});
-    }
-    return members;
 }
 
 std::string_view column_text(sqlite3_stmt* statement, int column) {
@@ -274,7 +253,7 @@ bool arrive_in_transaction(Connection& c, const RoomRequest& request, std::int64
     bind_text(insert, 2, request.map);
     sqlite3_bind_int64(insert, 3, now);
     bind_text(insert, 4, request.reservation);
-    const std::string members = members_json(request.members).dump(-1, ' ', false, json::error_handler_t::replace);
+    const std::string members = stored_members_text(request.members);
     bind_text(insert, 5, members);
     if (!step(insert)) {
         error = db_error(c, "insert room");
@@ -419,7 +398,8 @@ RoomLookup sqlite_room(SqliteStore& store, std::string_view key) {
     lookup.room.key = key;
     lookup.room.map = column_text(room, 1);
     lookup.room.created_at = sqlite3_column_int64(room, 2);
-    lookup.room.members = members_of(column_text(room, 3));
+    // A malformed row (edited by hand) is left out; the rest still shows.
+    read_stored_members(column_text(room, 3), lookup.room.members);
     sqlite3_reset(room);
 
     sqlite3_stmt* arrivals =
