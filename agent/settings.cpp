@@ -3,6 +3,7 @@
 #include <system_error>
 
 #include "core/files.h"
+#include "core/json_file.h"
 #include "core/json_members.h"
 #include "core/port_range.h"
 #include "core/random.h"
@@ -64,13 +65,7 @@ std::string new_gsi_token() {
     unsigned char bytes[8] = {};
     if (!strong_random_bytes(bytes, sizeof bytes))
         return {};
-    static const char digits[] = "0123456789abcdef";
-    std::string token;
-    for (unsigned char byte : bytes) {
-        token += digits[byte >> 4];
-        token += digits[byte & 0x0f];
-    }
-    return token;
+    return hex_lower(bytes, sizeof bytes);
 }
 
 std::string settings_json_text(const AgentSettings& settings) {
@@ -78,7 +73,7 @@ std::string settings_json_text(const AgentSettings& settings) {
     doc["api_base_url"] = settings.api_base_url;
     doc["gsi_port"] = settings.gsi_port;
     doc["gsi_token"] = settings.gsi_token;
-    return doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    return json_file_text(doc);
 }
 
 AgentSettings load_settings(const std::filesystem::path& data_folder,

@@ -1,5 +1,6 @@
 #include "core/text.h"
 
+#include <charconv>
 #include <cstring>
 
 std::string ascii_lower(std::string_view text) {
@@ -129,4 +130,25 @@ std::string hex_lower(const unsigned char* bytes, std::size_t size) {
         text += kDigits[bytes[i] & 0x0f];
     }
     return text;
+}
+
+DecimalPrefix decimal_prefix(std::string_view text) {
+    DecimalPrefix number;
+    // from_chars would take a leading '-' for a signed type only; for an
+    // unsigned one it stops at anything but a digit, which is the rule here.
+    const char* const first = text.data();
+    const char* const last = first + text.size();
+    const auto [end, error] = std::from_chars(first, last, number.value);
+    number.length = static_cast<std::size_t>(end - first);
+    if (error == std::errc::result_out_of_range) {
+        number.value = 0;
+        number.overflow = true;
+    }
+    return number;
+}
+
+std::optional<std::uint64_t> parse_decimal(std::string_view text) {
+    const DecimalPrefix number = decimal_prefix(text);
+    if (number.length == 0 || number.overflow || number.length != text.size()) return std::nullopt;
+    return number.value;
 }

@@ -3,7 +3,10 @@
 // so the ANSI code page never touches a name.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -48,3 +51,18 @@ std::string printable_text(std::string_view text);
 
 // The bytes as lower-case hexadecimal, high nibble first.
 std::string hex_lower(const unsigned char* bytes, std::size_t size);
+
+// Decimal numbers, read with std::from_chars and nothing else: ASCII digits
+// with nothing around them (no sign, no blank, no thousands separator);
+// leading zeros are fine. What an overflow means (no value, a cap, an error)
+// stays the caller's.
+struct DecimalPrefix {
+    std::uint64_t value = 0;   // 0 when there are no digits or they overflow
+    std::size_t length = 0;    // digits read; 0: the text does not start with one
+    bool overflow = false;     // digits there, but more than 64 bits hold
+};
+// The number at the start of the text, up to the first byte that is not a
+// digit; the text may go on after it.
+DecimalPrefix decimal_prefix(std::string_view text);
+// The whole text as one number that fits in 64 bits; anything else is none.
+std::optional<std::uint64_t> parse_decimal(std::string_view text);

@@ -8,6 +8,7 @@
 #include "core/clock.h"
 #include "core/event_log.h"
 #include "core/files.h"
+#include "core/json_file.h"
 #include "core/json_members.h"
 #include "core/text.h"
 #include "rooms/room_link.h"
@@ -15,12 +16,6 @@
 namespace {
 
 using nlohmann::json;
-
-// Indent of two, keys in byte order, UTF-8 as it is, one line feed at the end.
-// Bytes that are not UTF-8 are replaced rather than ending the write.
-std::string pretty_file_text(const json& value) {
-    return value.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
-}
 
 json parse_quietly(const std::optional<std::string>& text) {
     if (!text) return json(json::value_t::discarded);
@@ -86,7 +81,7 @@ void save_room_in(EventLog& log, const std::filesystem::path& folder, std::strin
                      {"room_key", std::string(room_key)},
                      {"url", std::string(url)}};
     const auto room_path = folder / "room.json";
-    if (!write_whole_file(room_path, pretty_file_text(saved)))
+    if (!write_whole_file(room_path, json_file_text(saved)))
         report_error(log, "room_json", room_path, "could not save the room link");
 
     const RoomHistoryEntry entry{unix_now(), std::string(map), std::string(room_key), std::string(url)};
@@ -143,7 +138,7 @@ bool add_room_to_history(const std::filesystem::path& folder, const RoomHistoryE
 
     json list = json::array();
     for (const auto& kept : history) list.push_back(entry_json(kept));
-    return write_whole_file(folder / "rooms.json", pretty_file_text(list));
+    return write_whole_file(folder / "rooms.json", json_file_text(list));
 }
 
 std::wstring room_menu_label(const RoomHistoryEntry& entry) {

@@ -33,3 +33,28 @@ TEST(Text, HelpersTurnEachInputIntoItsExpectedText) {
         EXPECT_EQ(row.fn(row.in), row.out);
     }
 }
+
+TEST(Text, DecimalReaderTakesDigitsOnlyAndReportsOverflow) {
+    struct Row { std::string in; std::uint64_t value; std::size_t length; bool overflow; bool whole; };
+    const Row rows[] = {
+        {"0", 0, 1, false, true},
+        {"0042", 42, 4, false, true},
+        {"27015 humans", 27015, 5, false, false},
+        {"18446744073709551615", 18446744073709551615u, 20, false, true},
+        {"18446744073709551616", 0, 20, true, false},   // one past 64 bits
+        {"99999999999999999999999x", 0, 23, true, false},
+        {"", 0, 0, false, false},
+        {"-1", 0, 0, false, false},
+        {"+1", 0, 0, false, false},
+        {" 1", 0, 0, false, false},
+        {"\xEF\xBC\x91", 0, 0, false, false},   // a full-width digit is no digit
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.in);
+        const DecimalPrefix number = decimal_prefix(row.in);
+        EXPECT_EQ(number.value, row.value);
+        EXPECT_EQ(number.length, row.length);
+        EXPECT_EQ(number.overflow, row.overflow);
+        EXPECT_EQ(parse_decimal(row.in).has_value(), row.whole);
+    }
+}
