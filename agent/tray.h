@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "rooms/room_persistence.h"
+#include "agent/room_menu.h"
 
 struct AgentOptions;
 struct EventLog;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "agent/room_menu.h"
 #include "fuzz/fuzz_support.h"
 #include "rooms/room_persistence.h"
 

@@ -1,7 +1,6 @@
 #include "rooms/room_persistence.h"
 
 #include <cstdint>
-#include <cstdio>
 
 #include <nlohmann/json.hpp>
 
@@ -139,28 +138,6 @@ bool add_room_to_history(const std::filesystem::path& folder, const RoomHistoryE
     json list = json::array();
     for (const auto& kept : history) list.push_back(entry_json(kept));
     return write_whole_file(folder / "rooms.json", json_file_text(list));
-}
-
-std::wstring room_menu_label(const RoomHistoryEntry& entry) {
-    std::string label;
-    if (const std::optional<CivilTime> local = local_time(entry.created_at)) {
-        char text[64];
-        std::snprintf(text, sizeof text, "%02d.%02d %02d:%02d", local->day, local->month, local->hour,
-                      local->minute);
-        label = text;
-    }
-    if (!entry.map.empty()) {
-        if (!label.empty()) label += "   ";
-        label += entry.map;
-    }
-    if (label.empty()) label = entry.room_key.substr(0, 8);
-    return utf8_to_wide(label);
-}
-
-std::vector<RoomMenuItem> room_menu_items(const std::filesystem::path& folder) {
-    std::vector<RoomMenuItem> items;
-    for (const auto& entry : load_room_history(folder)) items.push_back({room_menu_label(entry), entry.url});
-    return items;
 }
 
 std::string room_cfg_text(std::string_view url) {

@@ -21,11 +21,6 @@ struct RoomHistoryEntry {
     std::string url;
 };
 
-struct RoomMenuItem {
-    std::wstring label;
-    std::string url;
-};
-
 inline constexpr std::size_t kRoomHistorySize = 10;
 
 // Writes room.json and adds the room to rooms.json in `folder`. Each failed
@@ -50,13 +45,6 @@ std::vector<RoomHistoryEntry> load_room_history(const std::filesystem::path& fol
 // ten newest and rewrites the file. False for an entry without a room link (the file
 // is left alone) or when the write fails.
 bool add_room_to_history(const std::filesystem::path& folder, const RoomHistoryEntry& entry);
-
-// "05.12 21:30   de_dust2" in local time; without a map only the time; with
-// neither, the first eight characters of the room key.
-std::wstring room_menu_label(const RoomHistoryEntry& entry);
-
-// Label and link of every history entry, newest first.
-std::vector<RoomMenuItem> room_menu_items(const std::filesystem::path& folder);
 
 // Rewrites cfg_folder/vantor_room.cfg with the link. Nothing when the folder or
 // the link is empty. A link that is not a plain http(s) link is never written
