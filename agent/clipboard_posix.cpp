@@ -5,20 +5,25 @@
 
 #include "agent/desktop_helper.h"
 
-bool copy_to_clipboard(std::string_view text, std::uint32_t& error_code, const TrayIcon*) {
+namespace {
+
+ClipboardCopy copied_by(const HelperRun& run) { return {run.ok, run.error_code}; }
+
+}  // namespace
+
+ClipboardCopy copy_to_clipboard(std::string_view text, const TrayIcon*) {
     if (have_variable("WAYLAND_DISPLAY")) {
         const std::string program = find_program("wl-copy");
-        if (!program.empty()) return run_helper(program, {}, text, error_code);
+        if (!program.empty()) return copied_by(run_helper(program, {}, text));
     }
     if (have_variable("DISPLAY")) {
         std::string program = find_program("xclip");
         if (!program.empty())
-            return run_helper(program, {"-selection", "clipboard"}, text, error_code);
+            return copied_by(run_helper(program, {"-selection", "clipboard"}, text));
         program = find_program("xsel");
-        if (!program.empty()) return run_helper(program, {"--clipboard", "--input"}, text, error_code);
+        if (!program.empty()) return copied_by(run_helper(program, {"--clipboard", "--input"}, text));
     }
-    error_code = ENOENT;   // no display with a clipboard helper
-    return false;
+    return {false, ENOENT};   // no display with a clipboard helper
 }
 
 std::string clipboard_missing_hint() {

@@ -9,7 +9,7 @@
 #include "core/clock.h"
 #include "core/text.h"
 
-bool copy_to_clipboard(std::string_view text, std::uint32_t& error_code, const TrayIcon* tray) {
+ClipboardCopy copy_to_clipboard(std::string_view text, const TrayIcon* tray) {
     const std::wstring wide = utf8_to_wide(text);
     // With the tray's window as owner, as Windows documents for emptying the
     // clipboard; without a tray, no owner, as before.
@@ -19,10 +19,7 @@ bool copy_to_clipboard(std::string_view text, std::uint32_t& error_code, const T
         if (attempt > 0) sleep_ms(20);
         opened = OpenClipboard(owner) != 0;
     }
-    if (!opened) {
-        error_code = GetLastError();
-        return false;
-    }
+    if (!opened) return {false, GetLastError()};
 
     bool set = false;
     const SIZE_T bytes = (wide.size() + 1) * sizeof(wchar_t);
@@ -37,9 +34,9 @@ bool copy_to_clipboard(std::string_view text, std::uint32_t& error_code, const T
         }
         if (!set) GlobalFree(block);
     }
-    error_code = set ? 0 : GetLastError();
+    const ClipboardCopy copy{set, set ? 0 : static_cast<std::uint32_t>(GetLastError())};
     CloseClipboard();
-    return set;
+    return copy;
 }
 
 // The Windows clipboard is always there, and the tray menu holds the room.

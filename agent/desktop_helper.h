@@ -15,7 +15,10 @@ bool have_variable(const char* name);
 std::string find_program(const std::string& name);
 
 // Runs the helper with `text` as its standard input and its output discarded,
-// waiting at most 3 s. On failure `error_code` is errno or the helper's exit
-// status; 0 on success.
-bool run_helper(const std::string& program, const std::vector<std::string>& args,
-                std::string_view text, std::uint32_t& error_code);
+// waiting at most 3 s.
+struct HelperRun {
+    bool ok = false;                // started, and exited with status 0 in time
+    std::uint32_t error_code = 0;   // otherwise errno or the helper's exit status
+};
+HelperRun run_helper(const std::string& program, const std::vector<std::string>& args,
+                     std::string_view text);

@@ -68,12 +68,11 @@ std::string find_program(const std::string& name) {
 // Runs the helper with the text as its standard input (a temporary file, so a
 // helper that exits early cannot raise SIGPIPE here) and its output discarded:
 // xclip stays behind to serve the selection and must not hold our pipes.
-bool run_helper(const std::string& program, const std::vector<std::string>& args,
-                std::string_view text, std::uint32_t& error_code) {
+HelperRun run_helper(const std::string& program, const std::vector<std::string>& args,
+                     std::string_view text) {
     const int input = text_file(text);
     if (input < 0) {
-        error_code = static_cast<std::uint32_t>(errno);
-        return false;
+        return {false, static_cast<std::uint32_t>(errno)};
     }
 
     posix_spawn_file_actions_t actions;
@@ -100,8 +99,7 @@ bool run_helper(const std::string& program, const std::vector<std::string>& args
     posix_spawn_file_actions_destroy(&actions);
     ::close(input);
     if (spawned != 0) {
-        error_code = static_cast<std::uint32_t>(spawned);
-        return false;
+        return {false, static_cast<std::uint32_t>(spawned)};
     }
 
     const std::uint32_t started = tick_now();
@@ -110,23 +108,17 @@ bool run_helper(const std::string& program, const std::vector<std::string>& args
         const pid_t done = waitpid(child, &status, WNOHANG);
         if (done == child) break;
         if (done < 0 && errno != EINTR) {
-            error_code = static_cast<std::uint32_t>(errno);
-            return false;
+            return {false, static_cast<std::uint32_t>(errno)};
         }
         if (ticks_since(tick_now(), started) >= kHelperMs) {
             kill(child, SIGKILL);
             waitpid(child, &status, 0);
-            error_code = ETIMEDOUT;
-            return false;
+            return {false, ETIMEDOUT};
         }
         sleep_ms(5);
     }
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
-        error_code = 0;
-        return true;
-    }
-    error_code = WIFEXITED(status) ? static_cast<std::uint32_t>(WEXITSTATUS(status)) : ECHILD;
-    if (error_code == 0) error_code = ECHILD;
-    return false;
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return {true, 0};
+    // Killed by a signal: no exit status to report.
+    return {false, WIFEXITED(status) ? static_cast<std::uint32_t>(WEXITSTATUS(status)) : ECHILD};
 }
 

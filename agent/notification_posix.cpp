@@ -15,6 +15,5 @@ void notify_room_ready(const RoomNotice& notice, const TrayIcon*) {
                      (runtime && *runtime && access((std::string(runtime) + "/bus").c_str(), F_OK) == 0);
     const std::string program = find_program("notify-send");
     if (!bus || program.empty()) return;
-    std::uint32_t ignored = 0;
-    run_helper(program, {"--app-name=vantor", notice.title, notice.text}, {}, ignored);
+    run_helper(program, {"--app-name=vantor", notice.title, notice.text}, {});   // best effort
 }

@@ -5,6 +5,7 @@
 #include "agent/clipboard.h"
 #include "agent/match_state.h"
 #include "agent/notification.h"
+#include "agent/room_menu.h"
 #include "core/clock.h"
 #include "core/event_log.h"
 #include "rooms/api_client.h"
@@ -108,9 +109,9 @@ bool serve_room_request(EventLog& log, MatchState& match, const std::filesystem:
     if (match.room.url.empty()) return false;
 
     match.room_requested = false;
-    std::uint32_t error = 0;
-    const bool copied = copy_to_clipboard(match.room.url, error, tray);
-    if (copied) error = 0;
+    const ClipboardCopy copy = copy_to_clipboard(match.room.url, tray);
+    const bool copied = copy.copied;
+    const std::uint32_t error = copy.error_code;
     log_event(log, "room_delivered",
               {{"url", match.room.url}, {"clipboard", copied}, {"clipboard_error", error}},
               "ROOM  " + match.room.url +

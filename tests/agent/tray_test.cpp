@@ -112,7 +112,9 @@ protected:
 // registered first is reused). Only a button release opens the menu; it lists
 // the rooms in order, or says there are none.
 TEST_F(TrayWindow, TheMenuOpensOnAButtonReleaseAndListsTheRoomsInOrder) {
-    EXPECT_TRUE(IsWindow(static_cast<HWND>(tray.window)) && tray.icon_added && !IsWindowVisible(static_cast<HWND>(tray.window)));
+    EXPECT_TRUE(IsWindow(static_cast<HWND>(tray.window)));
+    EXPECT_TRUE(tray.icon_added);
+    EXPECT_FALSE(IsWindowVisible(static_cast<HWND>(tray.window)));
     const std::wstring tail = L"---|902 Start with Windows|900 Hide console|901 Exit|", empty = L"~0 No rooms yet|" + tail;
     for (UINT mouse : {WM_RBUTTONUP, WM_LBUTTONUP}) EXPECT_EQ(click(tray, mouse), empty) << mouse;
     for (UINT mouse : {WM_MOUSEMOVE, WM_RBUTTONDOWN, WM_LBUTTONDBLCLK}) EXPECT_EQ(click(tray, mouse), L"") << mouse;
@@ -142,7 +144,8 @@ TEST_F(TrayWindow, ARoomThatIsNoWebLinkIsNeverOpenedExitIsSeenThroughThePumpDest
     EXPECT_TRUE(tray.exit_requested);
     HWND window = static_cast<HWND>(tray.window);
     tray_destroy(tray);   // TearDown destroys it again: twice is harmless
-    EXPECT_FALSE(IsWindow(window) || tray.icon_added);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_FALSE(tray.icon_added);
 }
 
 // The menu holds the main loop while it is open: the loop's inputs are still
@@ -221,10 +224,11 @@ TEST_F(TrayWindow, BalloonsForTheRoomAndForASecondStart) {
 // another window holds the clipboard, three attempts 20 ms apart fail.
 TEST_F(TrayWindow, TheClipboardGetsTheLinkOrFailsWhileAnotherWindowHoldsIt) {
     const std::string link = "https://rooms.example/r/\xD0\xBA\xD0\xBB\xD1\x8E\xD1\x87?x=1";
-    std::uint32_t error = 99;
-    ASSERT_TRUE(copy_to_clipboard(link, error, &tray));
+    ASSERT_TRUE(copy_to_clipboard(link, &tray).copied);
     EXPECT_EQ(clipboard_text(static_cast<HWND>(tray.window)), utf8_to_wide(link));
-    ASSERT_TRUE(copy_to_clipboard("before", error) && error == 0);
+    const ClipboardCopy before = copy_to_clipboard("before");
+    ASSERT_TRUE(before.copied);
+    EXPECT_EQ(before.error_code, 0u);
     EXPECT_EQ(clipboard_text(), L"before");
     HANDLE opened = CreateEventW(nullptr, TRUE, FALSE, nullptr), release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::thread holder([&] {   // a window of its own: Wine lets callers without one share an open clipboard
@@ -237,11 +241,12 @@ TEST_F(TrayWindow, TheClipboardGetsTheLinkOrFailsWhileAnotherWindowHoldsIt) {
     });
     WaitForSingleObject(opened, 10000);
     const std::int64_t began = monotonic_ns();
-    EXPECT_FALSE(copy_to_clipboard("during", error));
+    const ClipboardCopy during = copy_to_clipboard("during");
     const std::int64_t took_ms = (monotonic_ns() - began) / 1000000;
     SetEvent(release);
     holder.join();
-    EXPECT_NE(error, 0u);
+    EXPECT_FALSE(during.copied);
+    EXPECT_NE(during.error_code, 0u);
     EXPECT_GE(took_ms, 35);   // two pauses of 20 ms between the attempts
     EXPECT_EQ(clipboard_text(), L"before");
 }
@@ -295,9 +300,9 @@ TEST_F(ClipboardHelper, TheSessionDecidesWhichHelperGetsTheLink) {
         for (const auto& [name, code] : row.helpers) helper(name, code);
         for (const auto& [name, value] : {std::pair{"WAYLAND_DISPLAY", row.wayland}, std::pair{"DISPLAY", row.display}})
             *value ? setenv(name, value, 1) : unsetenv(name);
-        std::uint32_t error = 99;
-        EXPECT_EQ(copy_to_clipboard(link, error), row.error == 0);
-        EXPECT_EQ(error, row.error);
+        const ClipboardCopy copy = copy_to_clipboard(link);
+        EXPECT_EQ(copy.copied, row.error == 0);
+        EXPECT_EQ(copy.error_code, row.error);
         std::string got;   // which helper got what
         for (const std::string name : {"wl-copy", "xclip", "xsel"})
             if (std::filesystem::exists(dir / (name + ".in")))
