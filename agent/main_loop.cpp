@@ -6,6 +6,7 @@
 #include "agent/clipboard.h"
 #include "agent/gsi_silence.h"
 #include "agent/match_record.h"
+#include "agent/room_menu.h"
 #include "agent/run_modes.h"
 #include "console/console_commands.h"
 #include "core/clock.h"
@@ -120,12 +121,12 @@ void start_up(MainLoop& loop) {
     std::optional<std::filesystem::path> folder = agent_data_folder();
     loop.data_folder = folder ? *folder : path_from_utf8(".");
 
-    std::vector<std::string> problems;
     const std::int32_t port_override =
         loop.options.gsi_port_given ? static_cast<std::int32_t>(loop.options.gsi_port) : 0;
-    loop.settings = load_settings(loop.data_folder, loop.install.cfg_dir, port_override,
-                                  loop.options.api_base, problems);
-    for (const std::string& problem : problems)
+    LoadedSettings loaded =
+        load_settings(loop.data_folder, loop.install.cfg_dir, port_override, loop.options.api_base);
+    loop.settings = std::move(loaded.settings);
+    for (const std::string& problem : loaded.problems)
         log_event(loop.log, "error", {{"where", "settings"}, {"detail", problem}},
                   "settings: " + problem);
 

@@ -40,13 +40,23 @@ bool port_from_json(const nlohmann::json& value, std::uint32_t& port) {
     return true;
 }
 
-}  // namespace
-
+// The built-in values: empty token, port 47474, the built-in API base.
 AgentSettings default_settings() {
     AgentSettings settings;
     settings.api_base_url = kDefaultApiBase;
     return settings;
 }
+
+// agent.json as written: indent of two, keys in byte order, final line feed.
+std::string settings_json_text(const AgentSettings& settings) {
+    nlohmann::json doc = nlohmann::json::object();
+    doc["api_base_url"] = settings.api_base_url;
+    doc["gsi_port"] = settings.gsi_port;
+    doc["gsi_token"] = settings.gsi_token;
+    return json_file_text(doc);
+}
+
+}  // namespace
 
 bool usable_gsi_token(std::string_view token) {
     // agent.json is JSON, which holds only UTF-8: a token with other bytes
@@ -68,19 +78,12 @@ std::string new_gsi_token() {
     return hex_lower(bytes, sizeof bytes);
 }
 
-std::string settings_json_text(const AgentSettings& settings) {
-    nlohmann::json doc = nlohmann::json::object();
-    doc["api_base_url"] = settings.api_base_url;
-    doc["gsi_port"] = settings.gsi_port;
-    doc["gsi_token"] = settings.gsi_token;
-    return json_file_text(doc);
-}
-
-AgentSettings load_settings(const std::filesystem::path& data_folder,
-                            const std::filesystem::path& cfg_folder,
-                            std::int32_t port_override, std::string_view api_base,
-                            std::vector<std::string>& problems) {
-    AgentSettings settings = default_settings();
+LoadedSettings load_settings(const std::filesystem::path& data_folder,
+                             const std::filesystem::path& cfg_folder,
+                             std::int32_t port_override, std::string_view api_base) {
+    LoadedSettings loaded{default_settings(), {}};
+    AgentSettings& settings = loaded.settings;
+    std::vector<std::string>& problems = loaded.problems;
     const std::filesystem::path file = data_folder / path_from_utf8("agent.json");
 
     std::string port_problem;
@@ -155,5 +158,5 @@ AgentSettings load_settings(const std::filesystem::path& data_folder,
     // A settings file that cannot be written does not stop the run.
     // It holds the GSI token: other local users must not read it.
     if (write_back) write_whole_file(file, settings_json_text(settings), FileAccess::owner_only);
-    return settings;
+    return loaded;
 }

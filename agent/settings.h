@@ -19,9 +19,6 @@ struct AgentSettings {
     std::string api_base_url;     // empty: no API
 };
 
-// The built-in values: empty token, port 47474, the built-in API base.
-AgentSettings default_settings();
-
 // Loads agent.json from `data_folder` (a missing, damaged or non-object file
 // is ignored as a whole; one that is there but cannot be used is first kept
 // aside as agent.broken-<local time>.json, and a problem says where it went
@@ -29,12 +26,16 @@ AgentSettings default_settings();
 // `cfg_folder` or makes a new one, applies the overrides (a port above 0, a
 // non-empty API base) and writes agent.json back with the three values,
 // readable by the user alone (it holds the token).
-// `problems` receives one line for each value in the file that could not be
-// used as it stood (a port outside 1..65535, a token CS2 could not be given).
-AgentSettings load_settings(const std::filesystem::path& data_folder,
-                            const std::filesystem::path& cfg_folder,
-                            std::int32_t port_override, std::string_view api_base,
-                            std::vector<std::string>& problems);
+// Loading never fails as a whole: `problems` holds one line for each value in
+// the file that could not be used as it stood (a port outside 1..65535, a
+// token CS2 could not be given) and for a file kept aside.
+struct LoadedSettings {
+    AgentSettings settings;
+    std::vector<std::string> problems;
+};
+LoadedSettings load_settings(const std::filesystem::path& data_folder,
+                             const std::filesystem::path& cfg_folder,
+                             std::int32_t port_override, std::string_view api_base);
 
 // 16 lowercase hexadecimal digits from 8 bytes of the strong random source;
 // empty when the source fails.
@@ -46,5 +47,3 @@ std::string new_gsi_token();
 // unchanged in agent.json.
 bool usable_gsi_token(std::string_view token);
 
-// agent.json as written: indent of two, keys in byte order, final line feed.
-std::string settings_json_text(const AgentSettings& settings);

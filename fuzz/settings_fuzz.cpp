@@ -25,13 +25,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz_put_file(folder / "agent.json", &parts[0]);
     fuzz_put_file(folder / kGsiCfgName, parts.size() > 1 ? &parts[1] : nullptr);
 
-    std::vector<std::string> problems;
-    const AgentSettings first = load_settings(folder, folder, 0, "", problems);
+    const AgentSettings first = load_settings(folder, folder, 0, "").settings;
     if (!usable_gsi_token(first.gsi_token) || first.gsi_token.empty()) std::abort();
     if (first.gsi_port < 1 || first.gsi_port > 65535) std::abort();
 
-    problems.clear();
-    const AgentSettings again = load_settings(folder, folder, 0, "", problems);
+    const auto [again, problems] = load_settings(folder, folder, 0, "");
     if (again.gsi_token != first.gsi_token || again.gsi_port != first.gsi_port ||
         again.api_base_url != first.api_base_url || !problems.empty())
         std::abort();

@@ -49,8 +49,7 @@ TEST(Settings, WhatIsFoundAndWhatIsUsed) {
         const auto data = root / "vantor", file = data / "agent.json";
         if (row.file) write_test_file(file, *row.file);
         if (!row.cfg_token.empty()) write_test_file(root / "cfg" / kGsiCfgName, gsi_cfg_text(47474, row.cfg_token));
-        std::vector<std::string> problems;
-        const AgentSettings s = load_settings(data, root / "cfg", row.port_override, row.api_override, problems);
+        const auto [s, problems] = load_settings(data, root / "cfg", row.port_override, row.api_override);
         EXPECT_TRUE(row.token.empty() ? is_new_token(s.gsi_token) : s.gsi_token == row.token) << s.gsi_token;
         EXPECT_EQ(std::to_string(s.gsi_port) + " " + s.api_base_url + " " + std::to_string(problems.size()),
                   std::to_string(row.port) + " " + row.api + " " + std::to_string(row.problems));
@@ -63,16 +62,17 @@ TEST(Settings, WhatIsFoundAndWhatIsUsed) {
         ASSERT_EQ(kept.size(), row.kept ? 1u : 0u);
         if (!row.kept) continue;
         EXPECT_EQ(read_test_file(kept[0]), *row.file);
-        EXPECT_TRUE(contains(problems.at(0), path_to_utf8(file)) && contains(problems[0], " -- kept it as " +
-                    path_to_utf8(kept[0]) + "; using the default settings")) << problems[0];
+        ASSERT_FALSE(problems.empty());
+        EXPECT_TRUE(contains(problems[0], path_to_utf8(file))) << problems[0];
+        EXPECT_TRUE(contains(problems[0], " -- kept it as " + path_to_utf8(kept[0]) + "; using the default settings"))
+            << problems[0];
     }
 }
 
 TEST(Settings, AnUnwritableDataFolderStillGivesSettings) {
     const auto data = make_temp_dir("settings-unwritable") / "vantor";
     write_test_file(data, "a file where the folder should be");
-    std::vector<std::string> problems;
-    const AgentSettings settings = load_settings(data, data / "cfg", 0, "https://y.test", problems);
+    const AgentSettings settings = load_settings(data, data / "cfg", 0, "https://y.test").settings;
     EXPECT_TRUE(is_new_token(settings.gsi_token));
     EXPECT_EQ(settings.api_base_url, "https://y.test");
     EXPECT_NE(new_gsi_token(), new_gsi_token());
