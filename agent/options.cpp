@@ -23,10 +23,11 @@ std::int64_t read_port_number(std::string_view text) {
         negative = text[i] == '-';
         ++i;
     }
-    std::int64_t value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        if (value < 1000000) value = value * 10 + (text[i] - '0');
-    }
+    const DecimalPrefix digits = decimal_prefix(text.substr(i));
+    constexpr std::int64_t kFarOutOfRange = 10000000;
+    const std::int64_t value = digits.overflow || digits.value > kFarOutOfRange
+                                   ? kFarOutOfRange
+                                   : static_cast<std::int64_t>(digits.value);
     return negative ? -value : value;
 }
 

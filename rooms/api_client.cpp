@@ -2,6 +2,7 @@
 #include "rooms/api_client.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "core/port_range.h"
 #include "core/text.h"
@@ -36,14 +37,10 @@ bool valid_host_text(std::string_view host) {
 bool parse_port(std::string_view text, std::uint16_t& port) {
     port = 0;
     if (text.empty()) return true;
-    if (text.size() > 5) return false;
-    unsigned value = 0;
-    for (char c : text) {
-        if (!is_digit(c)) return false;
-        value = value * 10 + static_cast<unsigned>(c - '0');
-    }
-    if (!port_in_range(value)) return false;
-    port = static_cast<std::uint16_t>(value);
+    if (text.size() > 5) return false;   // no port needs more digits
+    const std::optional<std::uint64_t> value = parse_decimal(text);
+    if (!value || !port_in_range(static_cast<std::int64_t>(*value))) return false;
+    port = static_cast<std::uint16_t>(*value);
     return true;
 }
 

@@ -29,14 +29,10 @@ namespace {
 // around. 0 (SteamPID while Steam is closed) and anything else: none.
 std::optional<long> read_pid(std::string_view text) {
     text = trim(text);
-    if (text.empty() || text.size() > 9) return std::nullopt;
-    long pid = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        pid = pid * 10 + (c - '0');
-    }
-    if (pid == 0) return std::nullopt;
-    return pid;
+    if (text.size() > 9) return std::nullopt;   // beyond any pid the kernel hands out
+    const std::optional<std::uint64_t> pid = parse_decimal(text);
+    if (!pid || *pid == 0) return std::nullopt;
+    return static_cast<long>(*pid);
 }
 
 // The name the kernel keeps for a process; absent once it is gone.
