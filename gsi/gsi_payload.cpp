@@ -8,6 +8,7 @@
 #include "core/event_log.h"
 #include "core/json_members.h"
 #include "core/steamid.h"
+#include "core/text.h"
 
 using nlohmann::json;
 
@@ -68,16 +69,8 @@ std::optional<std::string> received_token(const json& payload) {
 }  // namespace
 
 std::uint64_t gsi_steamid_of(std::string_view text) {
-    std::size_t at = 0;
-    while (at < text.size() && text[at] == ' ') ++at;
-    std::uint64_t value = 0;
-    constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
-    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
-        auto digit = static_cast<std::uint64_t>(text[at] - '0');
-        if (value > (kMax - digit) / 10) return 0;   // beyond 64 bits: no SteamID64
-        value = value * 10 + digit;
-    }
-    return value;
+    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    return decimal_prefix(text).value;   // beyond 64 bits reads as 0: no SteamID64
 }
 
 int json_nesting_depth(std::string_view text, int limit) {
@@ -115,6 +108,9 @@ std::vector<GsiPlayerSeen> gsi_players_of(const json& payload) {
     return out;
 }
 
+namespace {
+
+// Adds one sighting to the map; true when the player is new to it.
 bool merge_gsi_player(GsiPlayers& players, const GsiPlayerSeen& seen) {
     GsiPlayer& entry = players[seen.steamid];
     bool first = entry.times_seen == 0;
@@ -146,19 +142,10 @@ GsiState gsi_state_of(const json& payload) {
     return state;
 }
 
+// Equal map name, mode, phase, round phase, round and activity.
 bool same_phase(const GsiState& a, const GsiState& b) {
     return a.map_name == b.map_name && a.map_mode == b.map_mode && a.map_phase == b.map_phase &&
            a.round_phase == b.round_phase && a.round == b.round && a.activity == b.activity;
-}
-
-std::string gsi_summary(const GsiState& state) {
-    std::string text = "gsi: activity=" + (state.activity.empty() ? std::string("-") : state.activity);
-    if (!state.map_name.empty()) text += " map=" + state.map_name;
-    if (!state.map_mode.empty()) text += " mode=" + state.map_mode;
-    if (!state.map_phase.empty()) text += " phase=" + state.map_phase;
-    if (!state.round_phase.empty()) text += " round_phase=" + state.round_phase;
-    if (state.round >= 0) text += " round=" + std::to_string(state.round);
-    return text;
 }
 
 json gsi_state_json(const GsiState& state) {
@@ -171,6 +158,18 @@ json gsi_state_json(const GsiState& state) {
                 {"player_steamid", state.player_steamid},
                 {"player_name", state.player_name},
                 {"provider_timestamp", state.provider_timestamp}};
+}
+
+}  // namespace
+
+std::string gsi_summary(const GsiState& state) {
+    std::string text = "gsi: activity=" + (state.activity.empty() ? std::string("-") : state.activity);
+    if (!state.map_name.empty()) text += " map=" + state.map_name;
+    if (!state.map_mode.empty()) text += " mode=" + state.map_mode;
+    if (!state.map_phase.empty()) text += " phase=" + state.map_phase;
+    if (!state.round_phase.empty()) text += " round_phase=" + state.round_phase;
+    if (state.round >= 0) text += " round=" + std::to_string(state.round);
+    return text;
 }
 
 std::uint64_t count_gsi_drop(GsiDropLog& drops, std::uint32_t now) {

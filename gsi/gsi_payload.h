@@ -63,17 +63,8 @@ GsiDecision handle_gsi_body(std::string_view body, const std::string& token, Gsi
 // "added"."player". Objects without a usable steamid are left out.
 std::vector<GsiPlayerSeen> gsi_players_of(const nlohmann::json& payload);
 
-// Adds one sighting to the map; true when the player is new to it.
-bool merge_gsi_player(GsiPlayers& players, const GsiPlayerSeen& seen);
-
-GsiState gsi_state_of(const nlohmann::json& payload);
-
-// Equal map name, mode, phase, round phase, round and activity.
-bool same_phase(const GsiState& a, const GsiState& b);
-
 // "gsi: activity=... map=... mode=... phase=... round_phase=... round=N"
 std::string gsi_summary(const GsiState& state);
-nlohmann::json gsi_state_json(const GsiState& state);
 
 // SteamID64 text as GSI writes it: leading blanks skipped, decimal digits up to
 // the first other character. 0 for no digits or a value beyond 64 bits.

@@ -9,6 +9,8 @@
 #include "steam/steam_interfaces.h"
 #include "steam/cs2_app.h"
 
+#include <nlohmann/json.hpp>
+
 namespace {
 
 constexpr int kImmediateFriends = 4;
@@ -32,6 +34,60 @@ int bounded_count(EventLog* log, const char* list, int count, int limit) {
 
 bool tick_due(std::uint32_t last, std::uint32_t now, std::uint32_t period) {
     return last == 0 || ticks_since(now, last) >= period;
+}
+
+FriendEntry read_friend_info(const SteamConnection& connection, std::uint64_t steamid) {
+    FriendEntry entry;
+    entry.steamid = steamid;
+    void* friends = connection.friends;
+    if (friends == nullptr) return entry;
+
+    const char* name = friends_get_friend_persona_name(friends, steamid);
+    if (usable_name(name)) entry.persona = name;
+    const char* nickname = friends_get_player_nickname(friends, steamid);
+    if (nickname != nullptr) entry.nickname = nickname;
+    for (int k = 0; k < kNameHistoryLength; ++k) {
+        const char* old_name = friends_get_friend_persona_name_history(friends, steamid, k);
+        if (!usable_name(old_name)) break;
+        entry.name_history.emplace_back(old_name);
+    }
+
+    SteamGameInfo game{};
+    if (friends_get_friend_game_played(friends, steamid, &game)) {
+        const std::uint32_t id_type = static_cast<std::uint32_t>((game.game_id >> 24) & 0xFFu);
+        if (id_type == 2) {
+            entry.game_appid = static_cast<std::uint32_t>(game.game_id >> 32);   // mod id
+        } else {
+            entry.game_appid = static_cast<std::uint32_t>(game.game_id & 0xFFFFFFu);
+        }
+        entry.lobby = game.lobby;
+        entry.in_cs2 = entry.game_appid == kCs2AppId;
+    }
+    return entry;
+}
+
+nlohmann::json coplay_entry_json(const CoplayEntry& entry, std::int64_t now) {
+    return {{"steamid", std::to_string(entry.steamid)},
+            {"appid", entry.appid},
+            {"coplay_time", entry.coplay_time},
+            {"age_seconds", now - entry.coplay_time},
+            {"persona", entry.persona},
+            {"persona_known", entry.persona_known},
+            {"relationship", entry.relationship},
+            {"is_friend", entry.is_friend}};
+}
+
+nlohmann::json friend_entry_json(const FriendEntry& entry) {
+    nlohmann::json history = nlohmann::json::array();
+    for (const std::string& name : entry.name_history) history.push_back(name);
+    return {{"steamid", std::to_string(entry.steamid)},
+            {"persona", entry.persona},
+            {"nickname", entry.nickname},
+            {"nickname_differs", !entry.nickname.empty() && entry.nickname != entry.persona},
+            {"name_history", std::move(history)},
+            {"game_appid", entry.game_appid},
+            {"lobby", std::to_string(entry.lobby)},
+            {"in_cs2", entry.in_cs2}};
 }
 
 }  // namespace
@@ -75,36 +131,6 @@ std::vector<FriendEntry> read_friend_list(const SteamConnection& connection, Eve
         list.push_back(read_friend_info(connection, id));
     }
     return list;
-}
-
-FriendEntry read_friend_info(const SteamConnection& connection, std::uint64_t steamid) {
-    FriendEntry entry;
-    entry.steamid = steamid;
-    void* friends = connection.friends;
-    if (friends == nullptr) return entry;
-
-    const char* name = friends_get_friend_persona_name(friends, steamid);
-    if (usable_name(name)) entry.persona = name;
-    const char* nickname = friends_get_player_nickname(friends, steamid);
-    if (nickname != nullptr) entry.nickname = nickname;
-    for (int k = 0; k < kNameHistoryLength; ++k) {
-        const char* old_name = friends_get_friend_persona_name_history(friends, steamid, k);
-        if (!usable_name(old_name)) break;
-        entry.name_history.emplace_back(old_name);
-    }
-
-    SteamGameInfo game{};
-    if (friends_get_friend_game_played(friends, steamid, &game)) {
-        const std::uint32_t id_type = static_cast<std::uint32_t>((game.game_id >> 24) & 0xFFu);
-        if (id_type == 2) {
-            entry.game_appid = static_cast<std::uint32_t>(game.game_id >> 32);   // mod id
-        } else {
-            entry.game_appid = static_cast<std::uint32_t>(game.game_id & 0xFFFFFFu);
-        }
-        entry.lobby = game.lobby;
-        entry.in_cs2 = entry.game_appid == kCs2AppId;
-    }
-    return entry;
 }
 
 int request_missing_personas(const SteamConnection& connection,
@@ -228,28 +254,4 @@ void log_friends(EventLog& log, const std::vector<FriendEntry>& list) {
                     "friends: " + std::to_string(list.size()) + " total, " +
                         std::to_string(in_cs2) + " in cs2 now, " +
                         std::to_string(with_history) + " with a name history");
-}
-
-nlohmann::json coplay_entry_json(const CoplayEntry& entry, std::int64_t now) {
-    return {{"steamid", std::to_string(entry.steamid)},
-            {"appid", entry.appid},
-            {"coplay_time", entry.coplay_time},
-            {"age_seconds", now - entry.coplay_time},
-            {"persona", entry.persona},
-            {"persona_known", entry.persona_known},
-            {"relationship", entry.relationship},
-            {"is_friend", entry.is_friend}};
-}
-
-nlohmann::json friend_entry_json(const FriendEntry& entry) {
-    nlohmann::json history = nlohmann::json::array();
-    for (const std::string& name : entry.name_history) history.push_back(name);
-    return {{"steamid", std::to_string(entry.steamid)},
-            {"persona", entry.persona},
-            {"nickname", entry.nickname},
-            {"nickname_differs", !entry.nickname.empty() && entry.nickname != entry.persona},
-            {"name_history", std::move(history)},
-            {"game_appid", entry.game_appid},
-            {"lobby", std::to_string(entry.lobby)},
-            {"in_cs2", entry.in_cs2}};
 }

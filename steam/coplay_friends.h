@@ -7,7 +7,6 @@
 #include <unordered_set>
 #include <vector>
 
-#include <nlohmann/json.hpp>
 
 #include "steam/steam_lists.h"
 
@@ -40,7 +39,6 @@ std::vector<CoplayEntry> read_coplay_list(const SteamConnection& connection,
                                           EventLog* log = nullptr);
 std::vector<FriendEntry> read_friend_list(const SteamConnection& connection,
                                           EventLog* log = nullptr);
-FriendEntry read_friend_info(const SteamConnection& connection, std::uint64_t steamid);
 
 // Asks Steam for every name it does not know yet; the number of requests sent.
 int request_missing_personas(const SteamConnection& connection,
@@ -66,6 +64,3 @@ void log_coplay(EventLog& log, const std::vector<CoplayEntry>& list, std::uint64
                 bool snapshot);
 // friends_snapshot with console line; --debug only.
 void log_friends(EventLog& log, const std::vector<FriendEntry>& list);
-
-nlohmann::json coplay_entry_json(const CoplayEntry& entry, std::int64_t now);
-nlohmann::json friend_entry_json(const FriendEntry& entry);
