@@ -3,8 +3,10 @@
 // blocks a few dozen rows.
 #include "roster/name_matching.h"
 
+#include <optional>
 #include <unordered_set>
 
+#include "core/checked_math.h"
 #include "core/event_log.h"
 #include "core/steamid.h"
 #include "core/text.h"
@@ -107,9 +109,9 @@ std::string namesake_key(std::string_view name) { return ascii_lower(trim(name))
 
 // start - margin <= time, without overflowing for any margin.
 bool within_margin(std::int64_t time, std::int64_t start, std::int64_t margin) {
-    std::int64_t earliest = 0;
-    if (__builtin_sub_overflow(start, margin, &earliest)) return margin > 0;
-    return earliest <= time;
+    const std::optional<std::int64_t> earliest = checked_difference(start, margin);
+    if (!earliest) return margin > 0;
+    return *earliest <= time;
 }
 
 void append_item(std::string& list, const std::string& item) {

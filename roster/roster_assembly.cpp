@@ -4,8 +4,10 @@
 #include "roster/roster_assembly.h"
 
 #include <algorithm>
+#include <optional>
 #include <unordered_map>
 
+#include "core/checked_math.h"
 #include "core/steamid.h"
 #include "core/text.h"
 #include "roster/room_key.h"
@@ -108,9 +110,8 @@ void note_names_awaited(const RosterInputs& in, const WorkingTable& table, Roste
         }
         ++roster.names_awaited;
         const std::int64_t since = std::max(entry.coplay_time, in.start_time);
-        std::int64_t waited = 0;
-        if (__builtin_sub_overflow(in.now, since, &waited))
-            waited = in.now > since ? kNameWait + 1 : 0;
+        const std::optional<std::int64_t> difference = checked_difference(in.now, since);
+        const std::int64_t waited = difference ? *difference : in.now > since ? kNameWait + 1 : 0;
         if (waited > kNameWait) roster.name_wait_over = true;
     }
 }
