@@ -58,13 +58,10 @@ std::string build_room_payload(const Roster& roster, std::uint64_t reporter_stea
 }
 
 std::uint32_t room_retry_delay_ms(std::int32_t attempt) {
-    switch (attempt) {
-        case 1: return 2000;
-        case 2: return 5000;
-        case 3: return 15000;
-        case 4: return 60000;
-        default: return 0;
-    }
+    // The waits after each attempt but the last.
+    static constexpr std::uint32_t kDelaysMs[kMaxRoomPostAttempts - 1] = {2000, 5000, 15000, 60000};
+    if (attempt < 1 || attempt >= kMaxRoomPostAttempts) return 0;
+    return kDelaysMs[attempt - 1];
 }
 
 void arm_room_post(RoomPost& room, const Roster& roster, std::uint64_t reporter_steamid,
