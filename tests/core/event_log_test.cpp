@@ -29,7 +29,8 @@ TEST(EventLog, EveryRecordIsOneLineOfValidJsonAndTheConsoleGetsNoEscapes) {
     log_event(log, "gsi_player_new", json{{"name", name}}, "gsi player: '" + name + "'");
     log_console(log, "    76561198000000001  gsi            CT     " + name);
     const std::string console = testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(console.find('\x1b') == std::string::npos && console.find("\xC2\x9B") == std::string::npos) << console;
+    EXPECT_EQ(console.find('\x1b'), std::string::npos) << console;
+    EXPECT_EQ(console.find("\xC2\x9B"), std::string::npos) << console;
     EXPECT_EQ(logged_events(log, "gsi_player_new").at(0)["name"], name);
     log_event(log, "status_match", json{{"name", std::string("cut \xE2\x82")}}, "");
     log_debug_event(log, "gsi_event", json{{"raw", 1}}, "");   // dropped: debug is off

@@ -110,7 +110,9 @@ TEST(Files, ReplaceKeepsThePermissionBits) {
     const fs::path dir = make_temp_dir("files-mode");
     for (const mode_t mode : {0600, 0640, 0755}) {
         const fs::path file = dir / ("agent-" + std::to_string(mode) + ".json");
-        ASSERT_TRUE(write_whole_file(file, "old") && chmod(file.c_str(), mode) == 0 && write_whole_file(file, "new"));
+        ASSERT_TRUE(write_whole_file(file, "old"));
+        ASSERT_EQ(chmod(file.c_str(), mode), 0);
+        ASSERT_TRUE(write_whole_file(file, "new"));
         struct stat st {};
         ASSERT_EQ(stat(file.c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 07777, mode);

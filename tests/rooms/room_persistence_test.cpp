@@ -73,6 +73,8 @@ TEST_F(RoomFiles, SavedRoomIsFoundForItsReservationOnly) {
         {"a number", "{\"reservation\": 90123456, \"url\": \"https://a\"}", "90123456", false},
         {"no link", "{\"reservation\": \"90123456\", \"url\": \"\"}", "90123456", false},
         {"cut short", "{\"reservation\": \"90123456\"", "90123456", false},
+        // Every match without a reservation would share it: never another such match's room.
+        {"saved without one, asked without one", "{\"reservation\": \"\", \"url\": \"https://a/r/x\"}", "", false},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);

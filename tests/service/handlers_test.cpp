@@ -192,7 +192,9 @@ TEST(Handlers, StatusesTheAgentActsUpon) {
                 EXPECT_EQ(value, "1");
             }
         }
-        EXPECT_TRUE(policy && nosniff && referrer);
+        EXPECT_TRUE(policy);
+        EXPECT_TRUE(nosniff);
+        EXPECT_TRUE(referrer);
     }
     EXPECT_EQ(metrics.rooms_created.load(), 1u);
     EXPECT_EQ(metrics.rooms_joined.load(), 1u);

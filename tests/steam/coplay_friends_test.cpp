@@ -111,7 +111,7 @@ TEST_F(CoplayFriendsTest, CountsFromTheClientAreBounded) {
         EXPECT_EQ(read_friend_list(connection, &log).size(), row.friends);
         EXPECT_EQ(count_calls("GetCoplayFriend ") + count_calls("GetFriendByIndex") - before, row.calls);
     }
-    EXPECT_EQ(log_records(log, "steam_count_cut").size(), 2u);
+    EXPECT_EQ(logged_events(log, "steam_count_cut").size(), 2u);
 }
 
 TEST(SteamTicks, DueAfterTheirPeriodsAcrossTheWrap) {

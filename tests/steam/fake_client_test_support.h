@@ -47,13 +47,3 @@ protected:
     std::filesystem::path dir_ = make_temp_dir("steam-fake");
 };
 
-// The records of a log file; only those named `name` when given.
-inline std::vector<nlohmann::json> log_records(const EventLog& log, const std::string& name = "") {
-    std::vector<nlohmann::json> records;
-    std::istringstream in(read_test_file(log.path));
-    for (std::string line; std::getline(in, line);) {
-        nlohmann::json record = nlohmann::json::parse(line);
-        if (name.empty() || record["event"] == name) records.push_back(record);
-    }
-    return records;
-}

@@ -65,7 +65,10 @@ TEST_F(SteamClientTest, EveryFailureSaysWhyAndReleasesWhatWasOpened) {
         std::string error;
         EXPECT_FALSE(steam_connect(c, error));
         EXPECT_NE(error.find(row.why), std::string::npos) << error;
-        EXPECT_TRUE(c.library == nullptr && c.client == nullptr && c.pipe + c.steam_user == 0u);
+        EXPECT_EQ(c.library, nullptr);
+        EXPECT_EQ(c.client, nullptr);
+        EXPECT_EQ(c.pipe, 0u);
+        EXPECT_EQ(c.steam_user, 0u);
         const Calls all = calls();
         EXPECT_EQ(releases(Calls(all.begin() + static_cast<long>(before), all.end())), row.released);
     }
