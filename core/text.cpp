@@ -138,12 +138,11 @@ DecimalPrefix decimal_prefix(std::string_view text) {
     // unsigned one it stops at anything but a digit, which is the rule here.
     const char* const first = text.data();
     const char* const last = first + text.size();
+    // On an overflow from_chars leaves the value as it was (0) and still
+    // reads past every digit.
     const auto [end, error] = std::from_chars(first, last, number.value);
     number.length = static_cast<std::size_t>(end - first);
-    if (error == std::errc::result_out_of_range) {
-        number.value = 0;
-        number.overflow = true;
-    }
+    if (error == std::errc::result_out_of_range) number.overflow = true;
     return number;
 }
 
