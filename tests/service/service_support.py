@@ -130,8 +130,15 @@ class RoomsService:
     def client(self):
         return Client(self.port)
 
-    def access_lines(self):
-        return [json.loads(line) for line in self.out.read_text(errors="replace").splitlines()[1:] if line]
+    def access_lines(self, at_least=0):
+        """The access log so far; with at_least, once it holds that many lines
+        (a line is written just after its answer is sent)."""
+        end = time.monotonic() + 10
+        while True:
+            lines = [json.loads(line) for line in self.out.read_text(errors="replace").splitlines()[1:] if line]
+            if len(lines) >= at_least or time.monotonic() > end:
+                return lines
+            time.sleep(0.02)
 
     def get(self, path):
         """What tools/room_server.py answers to GET /_rooms, read from the

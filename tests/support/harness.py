@@ -387,7 +387,6 @@ class Agent(AgentEnv):
 
     def stop(self, within=3.0):
         """Ctrl+C: the agent stops at once and cleanly."""
-        time.sleep(0.5)
         began = time.monotonic()
         self.process.interrupt()
         result = self.process.wait(30)
