@@ -3,7 +3,6 @@
 // a block are taken apart by hand, field by field, with no length limit.
 #include "console/status_parser.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <utility>
@@ -305,24 +304,11 @@ std::optional<StatusBlock> StatusParser::feed(std::string_view line) {
 
 std::size_t first_line_that_matters(const StatusParser& parser, std::string_view text) {
     if (parser.in_block) return 0;
-    // The search runs in growing windows, so that its cost follows the
-    // distance to the first hit even when one marker is everywhere and the
-    // other nowhere.
-    constexpr std::size_t kLargestWindow = 1 << 20;
-    std::size_t window = 256;
-    for (std::size_t from = 0; from < text.size();
-         from += window, window = std::min(window * 2, kLargestWindow)) {
-        // Markers that start inside the window may end past it.
-        const std::size_t to = std::min(text.size(), from + window + kHeaderMarker.size() - 1);
-        const std::string_view part = text.substr(from, to - from);
-        const std::size_t header = find_bytes(part, kHeaderMarker);
-        const std::size_t hit = find_bytes(part.substr(0, header), kConnectPrefix);
-        const std::size_t first = hit != std::string_view::npos ? hit : header;
-        if (first == std::string_view::npos) continue;
-        const std::size_t feed = text.rfind('\n', from + first);
-        return feed == std::string_view::npos ? 0 : feed + 1;
-    }
-    return text.size();
+    // One pass for both markers: the first line holding either.
+    const std::size_t first = find_either(text, kHeaderMarker, kConnectPrefix);
+    if (first == std::string_view::npos) return text.size();
+    const std::size_t feed = text.rfind('\n', first);
+    return feed == std::string_view::npos ? 0 : feed + 1;
 }
 
 std::optional<StatusPlayer> self_player(const StatusBlock& block) {
