@@ -146,14 +146,12 @@ bool read_source_line(std::string_view message, StatusBlock& block) {
     return true;
 }
 
-// "key : value" for one of the two keys of interest. The key is the run of
-// a-z and '/' at the start, so "versions : x" is another key; the value,
+// "key : value" for one of the two keys of interest: only blanks may stand
+// between the key and the colon, so "versions : x" is another key. The value,
 // after the blanks that follow the colon, must hold no CR or LF.
 void read_key_line(std::string_view message, std::string_view key, std::string& value) {
     Cursor line{message};
     if (!line.word(key)) return;
-    if (!line.at_end() && ((line.rest.front() >= 'a' && line.rest.front() <= 'z') || line.rest.front() == '/'))
-        return;
     line.skip_blanks();
     if (!line.word(":")) return;
     line.skip_blanks();
