@@ -9,6 +9,7 @@
 #include "agent/room_menu.h"
 #include "agent/run_modes.h"
 #include "console/console_commands.h"
+#include "console/silence_watch.h"
 #include "core/clock.h"
 #include "core/files.h"
 #include "core/stop_flag.h"

@@ -7,6 +7,7 @@
 // Stretches that cannot change an idle parser are skipped unread.
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,14 +33,16 @@ void feed_line(StatusParser& parser, std::string_view line, int& blocks) {
     }
 }
 
-// Feeds the complete lines of `buffer` and drops them, keeping the bytes after
-// the last line feed. Bytes before `fresh` are a kept partial line, known to
-// hold no line feed, so a very long line is not searched again each time.
-void feed_complete_lines(StatusParser& parser, std::string& buffer, std::size_t fresh,
-                         int& blocks) {
-    const std::size_t last_feed = std::string_view(buffer).substr(fresh).rfind('\n');
-    if (last_feed == std::string_view::npos) return;
-    const std::string_view lines = std::string_view(buffer).substr(0, fresh + last_feed + 1);
+// Feeds the complete lines of buffer[0, used) and moves the bytes after the
+// last line feed to the front; returns how many there are. Bytes before
+// `fresh` are a kept partial line, known to hold no line feed, so a very long
+// line is not searched again each time.
+std::size_t feed_complete_lines(StatusParser& parser, std::string& buffer, std::size_t used,
+                                std::size_t fresh, int& blocks) {
+    const std::string_view filled = std::string_view(buffer).substr(0, used);
+    const std::size_t last_feed = filled.substr(fresh).rfind('\n');
+    if (last_feed == std::string_view::npos) return used;
+    const std::string_view lines = filled.substr(0, fresh + last_feed + 1);
     std::size_t at = 0;
     while (at < lines.size()) {
         at += first_line_that_matters(parser, lines.substr(at));
@@ -48,7 +51,9 @@ void feed_complete_lines(StatusParser& parser, std::string& buffer, std::size_t 
         feed_line(parser, lines.substr(at, feed - at), blocks);
         at = feed + 1;
     }
-    buffer.erase(0, lines.size());
+    const std::size_t kept = used - lines.size();
+    std::memmove(buffer.data(), buffer.data() + lines.size(), kept);
+    return kept;
 }
 
 }  // namespace
@@ -62,18 +67,22 @@ int run_replay(const std::string& path) {
 
     StatusParser parser;
     int blocks = 0;
-    std::string buffer;
+    // The buffer only grows (a line longer than a chunk makes it grow), so
+    // each read goes into memory already there; buffer[0, used) is filled.
+    std::string buffer(kReplayChunk, '\0');
+    std::size_t used = 0;
     std::uint64_t offset = 0;
     bool read_ok = true;
     for (;;) {
-        const std::size_t before = buffer.size();
-        if (!shared_file_read(file, offset, kReplayChunk, buffer)) {
+        if (buffer.size() - used < kReplayChunk) buffer.resize(used + kReplayChunk);
+        std::size_t got = 0;
+        if (!shared_file_read_into(file, offset, buffer.data() + used, kReplayChunk, got)) {
             read_ok = false;
             break;
         }
-        if (buffer.size() == before) break;  // end of file
-        offset += buffer.size() - before;
-        feed_complete_lines(parser, buffer, before, blocks);
+        if (got == 0) break;  // end of file
+        offset += got;
+        used = feed_complete_lines(parser, buffer, used + got, used, blocks);
     }
     shared_file_close(file);
     if (!read_ok) {
@@ -81,7 +90,7 @@ int run_replay(const std::string& path) {
         return 1;
     }
     // The piece after the last line feed is a line too, even when empty.
-    feed_line(parser, buffer, blocks);
+    feed_line(parser, std::string_view(buffer).substr(0, used), blocks);
     write_out(stdout, std::to_string(blocks) + " status block(s) in " + path + "\n");
     return blocks > 0 ? 0 : 1;
 }

@@ -21,4 +21,8 @@ bool shared_file_size(SharedFile& file, std::uint64_t& size);
 // seeking or reading fails. A short read is not a failure.
 bool shared_file_read(SharedFile& file, std::uint64_t offset, std::size_t count,
                       std::string& out);
+// The same into `count` bytes at `into`, of which `got` were read; for a
+// reader that keeps its own buffer and would rather not clear it each time.
+bool shared_file_read_into(SharedFile& file, std::uint64_t offset, char* into, std::size_t count,
+                           std::size_t& got);
 void shared_file_close(SharedFile& file);

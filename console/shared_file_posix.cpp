@@ -34,21 +34,24 @@ bool shared_file_size(SharedFile& file, std::uint64_t& size) {
     return true;
 }
 
+bool shared_file_read_into(SharedFile& file, std::uint64_t offset, char* into, std::size_t count,
+                           std::size_t& got) {
+    ssize_t read;
+    do {
+        read = pread(static_cast<int>(file.handle), into, count, static_cast<off_t>(offset));
+    } while (read < 0 && errno == EINTR);
+    got = read < 0 ? 0 : static_cast<std::size_t>(read);
+    return read >= 0;
+}
+
 bool shared_file_read(SharedFile& file, std::uint64_t offset, std::size_t count,
                       std::string& out) {
     const std::size_t before = out.size();
     out.resize(before + count);
-    ssize_t got;
-    do {
-        got = pread(static_cast<int>(file.handle), out.data() + before, count,
-                    static_cast<off_t>(offset));
-    } while (got < 0 && errno == EINTR);
-    if (got < 0) {
-        out.resize(before);
-        return false;
-    }
-    out.resize(before + static_cast<std::size_t>(got));
-    return true;
+    std::size_t got = 0;
+    const bool ok = shared_file_read_into(file, offset, out.data() + before, count, got);
+    out.resize(before + got);
+    return ok;
 }
 
 void shared_file_close(SharedFile& file) {

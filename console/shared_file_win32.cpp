@@ -38,21 +38,28 @@ bool shared_file_size(SharedFile& file, std::uint64_t& size) {
     return true;
 }
 
-bool shared_file_read(SharedFile& file, std::uint64_t offset, std::size_t count,
-                      std::string& out) {
+bool shared_file_read_into(SharedFile& file, std::uint64_t offset, char* into, std::size_t count,
+                           std::size_t& got) {
+    got = 0;
     LARGE_INTEGER position;
     position.QuadPart = static_cast<LONGLONG>(offset);
     if (!SetFilePointerEx(handle_of(file), position, nullptr, FILE_BEGIN))
         return false;
+    DWORD read = 0;
+    if (!ReadFile(handle_of(file), into, static_cast<DWORD>(count), &read, nullptr))
+        return false;
+    got = read;
+    return true;
+}
+
+bool shared_file_read(SharedFile& file, std::uint64_t offset, std::size_t count,
+                      std::string& out) {
     const std::size_t before = out.size();
     out.resize(before + count);
-    DWORD got = 0;
-    if (!ReadFile(handle_of(file), out.data() + before, static_cast<DWORD>(count), &got, nullptr)) {
-        out.resize(before);
-        return false;
-    }
+    std::size_t got = 0;
+    const bool ok = shared_file_read_into(file, offset, out.data() + before, count, got);
     out.resize(before + got);
-    return true;
+    return ok;
 }
 
 void shared_file_close(SharedFile& file) {

@@ -1,18 +1,10 @@
 // The status block state machine. Every line pays for one substring search
-// (the block header) and, outside a block, one prefix test; the regular
-// expressions only ever see lines inside a block.
-// GCC 12 reports a false "maybe uninitialized" deep inside <regex> when it
-// inlines with sanitizers on; the pragma must precede every standard header.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-
+// (the block header) and, outside a block, one prefix test; the lines inside
+// a block are taken apart by hand, field by field, with no length limit.
 #include "console/status_parser.h"
 
-#include <algorithm>
+#include <cstdint>
 #include <limits>
-#include <memory>
-#include <regex>
 #include <utility>
 
 #include "console/byte_search.h"
@@ -28,91 +20,149 @@ constexpr std::string_view kReservedMarker = "(reserved ";
 constexpr std::int32_t kMaxLinesInBlock = 400;
 constexpr std::int64_t kPendingSlotId = 65535;
 
-// The standard library's regex matcher recurses once per character it
-// consumes, so a long enough line overflows the stack (a few thousand
-// characters on Windows' main thread). Real status lines stay under a few
-// hundred bytes; longer ones are treated as matching no pattern.
-constexpr std::size_t kLongestPatternText = 1024;
-
-using ViewMatch = std::match_results<std::string_view::const_iterator>;
-
-const std::regex& source_pattern() {
-    static const std::regex pattern(R"(^source\s*:\s*slot\s+(\d+))");
-    return pattern;
+// What the status lines count as blank between fields: blank, tab, line feed,
+// vertical tab, form feed and carriage return (C's isspace in the "C" locale).
+bool is_blank(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-const std::regex& players_pattern() {
-    static const std::regex pattern(
-        R"(^players\s*:\s*(\d+)\s+humans?,\s*(\d+)\s+bots?\s*\((\d+)\s*max\))");
-    return pattern;
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
 }
 
-const std::regex& key_pattern() {
-    static const std::regex pattern(R"(^([a-z/]+)\s*:\s*(.*)$)");
-    return pattern;
+// A line is read left to right; each step takes a piece off the front.
+struct Cursor {
+    std::string_view rest;
+
+    bool at_end() const { return rest.empty(); }
+
+    // Blanks off the front; how many.
+    std::size_t skip_blanks() {
+        std::size_t n = 0;
+        while (n < rest.size() && is_blank(rest[n])) ++n;
+        rest.remove_prefix(n);
+        return n;
+    }
+    // At least one blank, all of them.
+    bool blanks() { return skip_blanks() > 0; }
+
+    bool word(std::string_view text) {
+        if (!starts_with(rest, text)) return false;
+        rest.remove_prefix(text.size());
+        return true;
+    }
+    bool optional(char c) {
+        if (rest.empty() || rest.front() != c) return false;
+        rest.remove_prefix(1);
+        return true;
+    }
+
+    // The digits at the front, all of them; empty when there are none.
+    std::string_view digits() {
+        std::size_t n = 0;
+        while (n < rest.size() && is_digit(rest[n])) ++n;
+        const std::string_view taken = rest.substr(0, n);
+        rest.remove_prefix(n);
+        return taken;
+    }
+    // The bytes up to the next blank; empty at a blank or the end.
+    std::string_view field() {
+        std::size_t n = 0;
+        while (n < rest.size() && !is_blank(rest[n])) ++n;
+        const std::string_view taken = rest.substr(0, n);
+        rest.remove_prefix(n);
+        return taken;
+    }
+};
+
+// The rest of a line as one value: neither carriage return nor line feed may
+// occur in it.
+bool single_line(std::string_view text) {
+    return text.find_first_of("\r\n") == std::string_view::npos;
 }
 
-// Server consoles print a slot still connecting with its rate and address run
-// together ("65535 [NoChan] 0 0 challenging      0unknown ''"), so the rate
-// may be followed by a non-digit as well as by blanks. For every row with a
-// blank after the rate the match is the same as with blanks alone.
-const std::regex& row_pattern() {
-    static const std::regex pattern(
-        R"(^\s*(\d+)\s+(\S+)\s+(\d+)\s+(\d+)\s+(\S+)\s+(\d+)(?:\s+|(?=\D))(.*)$)");
-    return pattern;
-}
-
-// The search patterns are anchored by '^', so only the first position can
-// match; match_continuous spares the engine from trying all the others.
-bool search_at_start(std::string_view text, const std::regex& pattern, ViewMatch& match) {
-    return std::regex_search(text.begin(), text.end(), match, pattern,
-                             std::regex_constants::match_continuous);
-}
-
-bool full_match(std::string_view text, const std::regex& pattern, ViewMatch& match) {
-    return std::regex_match(text.begin(), text.end(), match, pattern);
-}
-
-std::string_view group(const ViewMatch& match, std::size_t index) {
-    const auto& sub = match[index];
-    if (!sub.matched) return {};
-    return std::string_view(std::to_address(sub.first), static_cast<std::size_t>(sub.length()));
+// The digits read as a signed 64-bit number; 0 past its range.
+std::int64_t number(std::string_view digits) {
+    const std::optional<std::uint64_t> value = parse_decimal(digits);
+    if (!value || *value > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+        return 0;
+    return static_cast<std::int64_t>(*value);
 }
 
 std::int32_t low_32_bits(std::int64_t value) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
 }
 
-void read_players_line(std::string_view message, const ViewMatch& match, StatusBlock& block) {
-    block.humans = low_32_bits(parse_integer(group(match, 1)));
-    block.bots = low_32_bits(parse_integer(group(match, 2)));
-    block.max_players = low_32_bits(parse_integer(group(match, 3)));
+// "players : N humans, N bots (N max)", then anything: "human" and "bot" may
+// go without their 's', blanks may be missing except after the first two
+// numbers. Afterwards the line is searched for the hibernation note and the
+// reservation.
+bool read_players_line(std::string_view message, StatusBlock& block) {
+    Cursor line{message};
+    if (!line.word("players")) return false;
+    line.skip_blanks();
+    if (!line.word(":")) return false;
+    line.skip_blanks();
+    const std::string_view humans = line.digits();
+    if (humans.empty() || !line.blanks() || !line.word("human")) return false;
+    line.optional('s');
+    if (!line.word(",")) return false;
+    line.skip_blanks();
+    const std::string_view bots = line.digits();
+    if (bots.empty() || !line.blanks() || !line.word("bot")) return false;
+    line.optional('s');
+    line.skip_blanks();
+    if (!line.word("(")) return false;
+    const std::string_view max_players = line.digits();
+    if (max_players.empty()) return false;
+    line.skip_blanks();
+    if (!line.word("max)")) return false;
+
+    block.humans = low_32_bits(number(humans));
+    block.bots = low_32_bits(number(bots));
+    block.max_players = low_32_bits(number(max_players));
     block.hibernating = contains(message, "hibernating") && !contains(message, "not hibernating");
-    if (message.size() < kReservedMarker.size()) return;
+    if (message.size() < kReservedMarker.size()) return true;
     const std::size_t open = message.find(kReservedMarker);
-    if (open == std::string_view::npos) return;
+    if (open == std::string_view::npos) return true;
     const std::size_t start = open + kReservedMarker.size();
     const std::size_t close = message.find(')', start);
-    if (close == std::string_view::npos) return;
+    if (close == std::string_view::npos) return true;
     block.reservation = std::string(message.substr(start, close - start));
+    return true;
 }
 
-// Each pattern begins with a literal word (or, for the keys, the two keys of
-// interest are known), so lines without it are passed over before any regex.
+// "source : slot N", then anything.
+bool read_source_line(std::string_view message, StatusBlock& block) {
+    Cursor line{message};
+    if (!line.word("source")) return false;
+    line.skip_blanks();
+    if (!line.word(":")) return false;
+    line.skip_blanks();
+    if (!line.word("slot") || !line.blanks()) return false;
+    const std::string_view slot = line.digits();
+    if (slot.empty()) return false;
+    block.source_slot = low_32_bits(number(slot));
+    return true;
+}
+
+// "key : value" for one of the two keys of interest: only blanks may stand
+// between the key and the colon, so "versions : x" is another key. The value,
+// after the blanks that follow the colon, must hold no CR or LF.
+void read_key_line(std::string_view message, std::string_view key, std::string& value) {
+    Cursor line{message};
+    if (!line.word(key)) return;
+    line.skip_blanks();
+    if (!line.word(":")) return;
+    line.skip_blanks();
+    if (!single_line(line.rest)) return;
+    value = std::string(trim(line.rest));
+}
+
 void read_header_line(std::string_view message, StatusBlock& block) {
-    if (message.size() > kLongestPatternText) return;
-    ViewMatch match;
-    if (starts_with(message, "source") && search_at_start(message, source_pattern(), match)) {
-        block.source_slot = low_32_bits(parse_integer(group(match, 1)));
-    } else if (starts_with(message, "players") &&
-               search_at_start(message, players_pattern(), match)) {
-        read_players_line(message, match, block);
-    } else if ((starts_with(message, "version") || starts_with(message, "steamid")) &&
-               full_match(message, key_pattern(), match)) {
-        const std::string_view key = group(match, 1);
-        if (key == "version") block.version = std::string(trim(group(match, 2)));
-        if (key == "steamid") block.server_steamid = std::string(trim(group(match, 2)));
-    }
+    if (read_source_line(message, block) || read_players_line(message, block)) return;
+    read_key_line(message, "version", block.version);
+    read_key_line(message, "steamid", block.server_steamid);
 }
 
 // The row's remainder is "address 'name'": the name runs from the first to
@@ -128,23 +178,46 @@ void split_row_remainder(std::string_view remainder, StatusPlayer& player) {
     if (last != first) player.name = std::string(remainder.substr(first + 1, last - first - 1));
 }
 
+// A row: optional blanks, then id, time, ping, loss, state and rate separated
+// by blanks (id, ping, loss and rate all digits), then the remainder
+// "address 'name'". The rate is followed by blanks or directly by a non-digit;
+// a row that ends with the rate is none. The remainder holds no CR or LF.
+bool read_row(std::string_view message, StatusPlayer& player) {
+    Cursor line{message};
+    line.skip_blanks();
+    const std::string_view id = line.digits();
+    if (id.empty() || !line.blanks()) return false;
+    const std::string_view time = line.field();
+    if (time.empty() || !line.blanks()) return false;
+    const std::string_view ping = line.digits();
+    if (ping.empty() || !line.blanks()) return false;
+    const std::string_view loss = line.digits();
+    if (loss.empty() || !line.blanks()) return false;
+    const std::string_view state = line.field();
+    if (state.empty() || !line.blanks()) return false;
+    const std::string_view rate = line.digits();
+    if (rate.empty() || line.at_end()) return false;
+    line.skip_blanks();
+    if (!single_line(line.rest)) return false;
+
+    player.id = low_32_bits(number(id));
+    player.time = std::string(time);
+    player.ping = low_32_bits(number(ping));
+    player.loss = low_32_bits(number(loss));
+    player.state = std::string(state);
+    player.rate = number(rate);
+    split_row_remainder(line.rest, player);
+    return true;
+}
+
 void read_player_line(std::string_view message, StatusBlock& block) {
     if (message.empty()) return;
     if (starts_with(message, "id") && contains(message, "name")) return;  // column header
-    ViewMatch match;
-    if (message.size() > kLongestPatternText || !full_match(message, row_pattern(), match)) {
+    StatusPlayer player;
+    if (!read_row(message, player)) {
         block.server_note = std::string(message);
         return;
     }
-    StatusPlayer player;
-    player.id = low_32_bits(parse_integer(group(match, 1)));
-    player.time = std::string(group(match, 2));
-    player.ping = low_32_bits(parse_integer(group(match, 3)));
-    player.loss = low_32_bits(parse_integer(group(match, 4)));
-    player.state = std::string(group(match, 5));
-    player.rate = parse_integer(group(match, 6));
-    split_row_remainder(group(match, 7), player);
-
     const bool pending = player.id == kPendingSlotId || player.name.empty() ||
                          player.state == "challenging";
     const bool bot = player.time == "BOT";
@@ -178,12 +251,6 @@ ConsoleLineView split_console_line_view(std::string_view line) {
     }
     view.message = line;
     return view;
-}
-
-ConsoleLine split_console_line(std::string_view line) {
-    const ConsoleLineView view = split_console_line_view(line);
-    return ConsoleLine{std::string(view.time), std::string(view.channel),
-                       std::string(view.message)};
 }
 
 void StatusParser::reset() {
@@ -235,24 +302,11 @@ std::optional<StatusBlock> StatusParser::feed(std::string_view line) {
 
 std::size_t first_line_that_matters(const StatusParser& parser, std::string_view text) {
     if (parser.in_block) return 0;
-    // The search runs in growing windows, so that its cost follows the
-    // distance to the first hit even when one marker is everywhere and the
-    // other nowhere.
-    constexpr std::size_t kLargestWindow = 1 << 20;
-    std::size_t window = 256;
-    for (std::size_t from = 0; from < text.size();
-         from += window, window = std::min(window * 2, kLargestWindow)) {
-        // Markers that start inside the window may end past it.
-        const std::size_t to = std::min(text.size(), from + window + kHeaderMarker.size() - 1);
-        const std::string_view part = text.substr(from, to - from);
-        const std::size_t header = find_bytes(part, kHeaderMarker);
-        const std::size_t hit = find_bytes(part.substr(0, header), kConnectPrefix);
-        const std::size_t first = hit != std::string_view::npos ? hit : header;
-        if (first == std::string_view::npos) continue;
-        const std::size_t feed = text.rfind('\n', from + first);
-        return feed == std::string_view::npos ? 0 : feed + 1;
-    }
-    return text.size();
+    // One pass for both markers: the first line holding either.
+    const std::size_t first = find_either(text, kHeaderMarker, kConnectPrefix);
+    if (first == std::string_view::npos) return text.size();
+    const std::size_t feed = text.rfind('\n', first);
+    return feed == std::string_view::npos ? 0 : feed + 1;
 }
 
 std::optional<StatusPlayer> self_player(const StatusBlock& block) {
@@ -261,25 +315,4 @@ std::optional<StatusPlayer> self_player(const StatusBlock& block) {
         if (player.id == *block.source_slot) return player;
     }
     return std::nullopt;
-}
-
-std::int64_t parse_integer(std::string_view text) {
-    std::size_t i = 0;
-    const bool negative = !text.empty() && text[0] == '-';
-    if (negative) i = 1;
-    // The magnitude of the most negative value is one above the largest.
-    const std::uint64_t limit = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) +
-                                (negative ? 1u : 0u);
-    std::uint64_t value = 0;
-    bool any_digit = false;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        const auto digit = static_cast<std::uint64_t>(text[i] - '0');
-        if (value > (limit - digit) / 10) return 0;  // out of range
-        value = value * 10 + digit;
-        any_digit = true;
-    }
-    if (!any_digit) return 0;
-    if (negative) return value == limit ? std::numeric_limits<std::int64_t>::min()
-                                        : -static_cast<std::int64_t>(value);
-    return static_cast<std::int64_t>(value);
 }

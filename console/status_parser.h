@@ -2,6 +2,7 @@
 // one StatusBlock per complete `status` block. Reads no files, keeps no clock.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -9,14 +10,9 @@
 
 #include "console/status_block.h"
 
-// One console.log line taken apart: "12/06 21:14:03 [Client] message".
-struct ConsoleLine {
-    std::string time;     // the 14-character time prefix, or empty
-    std::string channel;  // the text inside a leading [...], or empty
-    std::string message;  // the rest of the line
-};
-
-// The same split as views into the line, for the hot path.
+// One console.log line taken apart, "12/06 21:14:03 [Client] message", as
+// views into the line: the 14-character time prefix or empty, the text inside
+// a leading [...] or empty, and the rest of the line.
 struct ConsoleLineView {
     std::string_view time;
     std::string_view channel;
@@ -24,7 +20,6 @@ struct ConsoleLineView {
 };
 
 ConsoleLineView split_console_line_view(std::string_view line);
-ConsoleLine split_console_line(std::string_view line);
 
 struct StatusParser {
     bool in_block = false;
@@ -50,7 +45,3 @@ std::size_t first_line_that_matters(const StatusParser& parser, std::string_view
 // The row of the local player: the first player whose id is the block's
 // source slot. None without a source line or without such a row.
 std::optional<StatusPlayer> self_player(const StatusBlock& block);
-
-// An optional '-', then decimal digits up to the first non-digit. 0 without
-// digits or when the value leaves the signed 64-bit range.
-std::int64_t parse_integer(std::string_view text);

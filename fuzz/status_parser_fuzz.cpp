@@ -15,12 +15,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::size_t end = text.find('\n');
         const std::string_view line = text.substr(0, end);
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        parse_integer(line);
         if (std::optional<StatusBlock> block = parser.feed(line)) {
             self_player(*block);
             status_summary(*block);
             status_json(*block).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
             if (block->players.size() > static_cast<std::size_t>(block->rows_seen)) std::abort();
+            if (block->rows_seen != static_cast<std::int32_t>(block->players.size()) +
+                                        block->pending_slots + block->bot_slots) std::abort();
         }
         if (line.size() % 97 == 0) parser.reset();
     }

@@ -1,6 +1,5 @@
 // How each of the three ways of asking for the room is told apart is in
-// tests/agent/main_loop_test.py; here what does not ask, and the silence
-// watchdog's edges.
+// tests/agent/main_loop_test.py; here what does not ask.
 #include "console/console_commands.h"
 
 #include <gtest/gtest.h>
@@ -32,16 +31,4 @@ TEST(RoomCommand, OnlyTheGamesOwnLinesAskForTheRoom) {
         EXPECT_EQ(command ? command->how : "no request", row.how ? row.how : "no request");
         if (command) { EXPECT_EQ(command->link_only, command->how != "exec vantor"); }
     }
-}
-
-TEST(SilenceWatch, WarnsOncePerSilenceOnlyOnAMapAndAcrossTheTickWrap) {
-    SilenceWatch watch;
-    silence_reset(watch, 1000);
-    EXPECT_FALSE(silence_warning_due(watch, 1000 + 59999, true));
-    EXPECT_FALSE(silence_warning_due(watch, 1000 + 60000, false));   // in the menu
-    EXPECT_TRUE(silence_warning_due(watch, 1000 + 60000, true));
-    EXPECT_FALSE(silence_warning_due(watch, 1000 + 600000, true));   // once per silence
-    silence_note_growth(watch, 0xFFFFFF00u);
-    EXPECT_FALSE(silence_warning_due(watch, 59743, true));           // 59999 ms later, wrapped
-    EXPECT_TRUE(silence_warning_due(watch, 59744, true));
 }

@@ -103,10 +103,31 @@ TEST(StatusParser, SortsRowsIntoPlayersPendingSlotsBotsAndNotes) {
         {"a bot", "9 BOT 0 0 active 0 'Bot Ringo'", "bot"},
         {"not a row", "not a row either", "note", "not a row either"},
         {"the column header", "  id     time ping loss      state   rate adr name", "none"},
-        {"a row of the 1024 bytes a row may have", "1 00:10 0 0 active 1 '" + std::string(1001, 'n') + "'", "player",
+        {"a row of 1024 bytes", "1 00:10 0 0 active 1 '" + std::string(1001, 'n') + "'", "player",
          std::string(1001, 'n') + "/0"},
-        {"a row one byte longer is a note", "1 00:10 0 0 active 1 '" + std::string(1002, 'n') + "'", "note",
-         "1 00:10 0 0 active 1 '" + std::string(1002, 'n') + "'"},
+        // Rows longer than 1024 bytes were notes while a regex read them; now they are rows like any other.
+        {"a row of 1025 bytes", "1 00:10 0 0 active 1 '" + std::string(1002, 'n') + "'", "player",
+         std::string(1002, 'n') + "/0"},
+        {"a 5,000-byte name", "1 00:10 7 0 active 1 1.2.3.4:5 '" + std::string(5000, 'n') + "'", "player",
+         std::string(5000, 'n') + "/7"},
+        {"a 100 KB row", "1 00:10 7 0 active 1 '" + std::string(100000, '\'') + "'", "player",
+         std::string(100000, '\'') + "/7"},
+        {"a 100 KB line that is no row", std::string(100000, 'x'), "note", std::string(100000, 'x')},
+        // The blanks between fields are any of blank, tab, LF, VT, FF and CR, as many as there are.
+        {"tabs", "11\t00:21\t5\t0\tactive\t786432\t'ok'", "player", "ok/5"},
+        {"vertical tab and form feed", "11\v00:21\f5\f\v0 active 786432\v'ok'", "player", "ok/5"},
+        {"several blanks", "   11    00:21  \t 5     0   active  786432    'ok'", "player", "ok/5"},
+        {"a CR at the end", "11 00:21 5 0 active 786432 'ok'\r", "player", "ok/5"},
+        {"CR and LF between fields", "11\r00:21\n5 0 active 786432\r\n'ok'", "player", "ok/5"},
+        {"a leading vertical tab", "\v11 00:21 5 0 active 786432 'ok'", "player", "ok/5"},
+        {"a CR inside the name", "11 00:21 5 0 active 786432 'o\rk'", "note", "11 00:21 5 0 active 786432 'o\rk'"},
+        {"a name after a vertical tab and CR", "11 00:21 5 0 active 786432 \v\r'ok'", "player", "ok/5"},
+        {"the rate run into the address", "65535 [NoChan] 0 0 challenging      0unknown ''", "pending"},
+        {"the rate run into the name", "11 00:21 5 0 active 786432'ok'", "player", "ok/5"},
+        {"a row that ends with the rate", "11 00:21 5 0 active 786432", "note", "11 00:21 5 0 active 786432"},
+        {"a row that ends with the rate and a vertical tab", "11 00:21 5 0 active 786432\v", "pending"},
+        {"a letter in the ping", "11 00:21 5x 0 active 786432 'ok'", "note", "11 00:21 5x 0 active 786432 'ok'"},
+        {"no name at all", "11 00:21 5 0 active 786432 1.2.3.4:5", "pending"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -118,6 +139,59 @@ TEST(StatusParser, SortsRowsIntoPlayersPendingSlotsBotsAndNotes) {
         if (kind == "player") { EXPECT_EQ(block.players[0].name + "/" + std::to_string(block.players[0].ping), row.what); }
         if (kind == "note") { EXPECT_EQ(block.server_note, row.what); }
     }
+}
+
+// Each header line alone in a block, and what it sets.
+TEST(StatusParser, ReadsTheHeaderLines) {
+    struct Row { const char* name; std::string line; std::string what; };
+    const Row rows[] = {
+        {"source", "source   : slot 2", "slot=2"},
+        {"source with tabs and no blank before the colon", "source:\tslot\t\t3 extra", "slot=3"},
+        {"source without a blank before the number", "source : slot3", ""},
+        {"source past 64 bits reads 0", "source : slot 99999999999999999999", "slot=0"},
+        {"source past the signed 64-bit range reads 0", "source : slot 9223372036854775809", "slot=0"},
+        {"source keeps the low 32 bits", "source : slot 4294967298", "slot=2"},
+        {"version", "version  : 1.40.4.6/14046 9842 secure  public", "version=1.40.4.6/14046 9842 secure  public"},
+        {"version with vertical tab and form feed around the colon", "version\v:\f 1", "version=1"},
+        {"version with a CR inside the value", "version : 1\r2", ""},
+        {"version with a CR right after the colon", "version :\r 1", "version=1"},
+        {"another key that starts alike", "versions : 1", ""},
+        {"another key with a slash", "version/x : 1", ""},
+        {"steamid", "steamid : [A:1:2:3] (4)", "steamid=[A:1:2:3] (4)"},
+        {"a 5,000-byte version", "version : " + std::string(5000, 'v'), "version=" + std::string(5000, 'v')},
+        {"a 100 KB players line", "players : 3 humans, 1 bot (10 max)" + std::string(100000, ' ') + "(reserved r)",
+         "players=3/1/10 reservation=r"},
+        {"players with tabs", "players\t:\t1\thuman,\t2\tbots\t(\t64 max)", ""},
+        {"players with tabs where blanks may be", "players\t:\t1\thuman,\t2\tbots\t(64\tmax)", "players=1/2/64"},
+        {"players past the signed 64-bit range", "players : 9223372036854775809 humans, 4294967297 bots (3 max)",
+         "players=0/1/3"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const StatusBlock block = only_block({"----- Status -----", row.line, "#end"});
+        std::string what;
+        if (block.source_slot) what += "slot=" + std::to_string(*block.source_slot);
+        if (!block.version.empty()) what += "version=" + block.version;
+        if (!block.server_steamid.empty()) what += "steamid=" + block.server_steamid;
+        if (block.max_players != 0)
+            what += "players=" + std::to_string(block.humans) + "/" + std::to_string(block.bots) + "/" +
+                    std::to_string(block.max_players);
+        if (!block.reservation.empty()) what += " reservation=" + block.reservation;
+        EXPECT_EQ(what, row.what);
+    }
+}
+
+// Numbers in rows: digits past the signed 64-bit range read 0, then the low 32 bits are kept.
+TEST(StatusParser, ReadsRowNumbersAsBefore) {
+    const StatusBlock block = only_block({"----- Status -----", "---------players--------",
+        "4294967297 00:01 99999999999999999999 9223372036854775809 active 9223372036854775807 'a'",
+        "0002 00:01 -1 0 active 1 'b'", "#end"});
+    ASSERT_EQ(block.players.size(), 1u);
+    EXPECT_EQ(block.players[0].id, 1);
+    EXPECT_EQ(block.players[0].ping, 0);
+    EXPECT_EQ(block.players[0].loss, 0);
+    EXPECT_EQ(block.players[0].rate, 9223372036854775807);
+    EXPECT_EQ(block.server_note, "0002 00:01 -1 0 active 1 'b'");
 }
 
 TEST(StatusParser, WhereBlocksBeginAndEnd) {

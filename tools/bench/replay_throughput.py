@@ -3,9 +3,11 @@
 large console.log (ordinary game lines, a ten-player status block every few
 thousand lines) in a temporary folder and reads it with the agent and with
 `grep -c -F -- '----- Status -----'`, from the page cache. Target: the agent
-reaches at least half of grep's throughput on the native build. The ratio is
-taken from CPU time (wall time is printed beside it), since on a busy machine
-wall time mostly measures waiting for a core.
+reaches at least grep's throughput (ratio 1.0) on the optimised native build
+(native-release), although it looks for two markers where grep looks for one
+and parses every block it finds. The ratio is taken from CPU time (wall time is
+printed beside it), since on a busy machine wall time mostly measures waiting
+for a core.
 
     python3 tools/bench/replay_throughput.py [BUILD_DIR] [SIZE_MB]
 
@@ -29,7 +31,7 @@ SOURCE = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(SOURCE / "examples"))
 import make_sample_console_log as sample  # noqa: E402
 
-TARGET_RATIO = 0.5
+TARGET_RATIO = 1.0
 LINES_BETWEEN_BLOCKS = 3000
 RUNS = 3
 
