@@ -61,15 +61,15 @@ void open_tail(MainLoop& loop) {
     const std::filesystem::path& path =
         loop.options.console_log.empty() ? loop.install.console_log : loop.options.console_log;
     const std::string text = path_to_utf8(path);
-    bool not_regular = false;
-    if (loop.tail.open(path, false, &not_regular))
+    const SharedOpen opened = loop.tail.open(path, false);
+    if (opened == SharedOpen::opened)
         log_event(loop.log, "tail_open", {{"path", text}, {"offset", loop.tail.offset}},
                   "tail: watching " + text + " from byte " + std::to_string(loop.tail.offset));
     else
         log_event(
             loop.log, "error", {{"where", "tail_open"}, {"detail", text}},
             "tail: cannot open " + text +
-                (not_regular ? " -- not a regular file (a FIFO or a device?); give the path of "
+                (opened == SharedOpen::not_regular ? " -- not a regular file (a FIFO or a device?); give the path of "
                                "CS2's console.log"
                              : ""));
 }

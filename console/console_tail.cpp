@@ -13,8 +13,8 @@ struct SharedFileGuard {
     ~SharedFileGuard() { shared_file_close(file); }
 };
 
-}  // namespace
-
+// Cuts `partial` at its line feeds into `lines`, at most `most` lines, keeping
+// what follows the last line cut in `partial`.
 void cut_lines(std::string& partial, std::vector<std::string>& lines, std::size_t most) {
     std::size_t start = 0;
     for (std::size_t cut = 0; cut < most; ++cut) {
@@ -31,25 +31,28 @@ void cut_lines(std::string& partial, std::vector<std::string>& lines, std::size_
     partial.erase(0, start);
 }
 
-bool ConsoleTail::open(const std::filesystem::path& file, bool from_start, bool* not_regular) {
+}  // namespace
+
+SharedOpen ConsoleTail::open(const std::filesystem::path& file, bool from_start) {
     path = file;
     offset = 0;
     partial_line.clear();
     SharedFileGuard guard;
-    if (!shared_file_open(guard.file, path, not_regular)) return false;
+    const SharedOpen opened = shared_file_open(guard.file, path);
+    if (opened != SharedOpen::opened) return opened;
     if (!from_start) {
         std::uint64_t size = 0;
         if (!shared_file_size(guard.file, size))
-            return false;
+            return SharedOpen::failed;
         offset = size;
     }
-    return true;
+    return SharedOpen::opened;
 }
 
 bool ConsoleTail::poll(std::vector<std::string>& lines, bool& restarted) {
     SharedFileGuard guard;
     std::uint64_t size = 0;
-    if (!shared_file_open(guard.file, path) || !shared_file_size(guard.file, size))
+    if (shared_file_open(guard.file, path) != SharedOpen::opened || !shared_file_size(guard.file, size))
         return false;
     // Shorter than what was read: CS2 started a new file. Nothing is changed
     // until the read has worked, so a failed poll is simply repeated.

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "console/shared_file.h"
+
 // At most this much is read per poll; a larger backlog takes several polls.
 inline constexpr std::size_t kTailReadCap = 4194304;
 
@@ -31,10 +33,10 @@ struct ConsoleTail {
     std::string partial_line;     // bytes read but not yet handed out as lines
 
     // Remembers the path and, unless from_start, starts at the file's current
-    // end. False when the file cannot be opened, or is not a regular file (a
-    // FIFO or a device would block or never end; `not_regular` then tells);
-    // polling then starts at byte 0 once a readable file is there.
-    bool open(const std::filesystem::path& file, bool from_start, bool* not_regular = nullptr);
+    // end. When the file cannot be opened, or is not a regular file (a FIFO
+    // or a device would block or never end), polling starts at byte 0 once a
+    // readable file is there.
+    SharedOpen open(const std::filesystem::path& file, bool from_start);
 
     // Appends the complete new lines (without line feed, one trailing carriage
     // return dropped) in file order, at most kTailLinesPerPoll; sets
@@ -42,7 +44,3 @@ struct ConsoleTail {
     // read this time.
     bool poll(std::vector<std::string>& lines, bool& restarted);
 };
-
-// Cuts `partial` at its line feeds into `lines`, at most `most` lines, keeping
-// what follows the last line cut in `partial`.
-void cut_lines(std::string& partial, std::vector<std::string>& lines, std::size_t most = SIZE_MAX);

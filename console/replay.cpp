@@ -60,7 +60,7 @@ std::size_t feed_complete_lines(StatusParser& parser, std::string& buffer, std::
 
 int run_replay(const std::string& path) {
     SharedFile file;
-    if (!shared_file_open(file, path_from_utf8(path))) {
+    if (shared_file_open(file, path_from_utf8(path)) != SharedOpen::opened) {
         write_out(stderr, "cannot read " + path + "\n");
         return 1;
     }

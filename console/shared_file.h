@@ -11,11 +11,11 @@
 struct SharedFile {
     std::intptr_t handle = -1;
 };
-// Opens only a regular file: a FIFO or a device could block the open or the
-// reads, or never end. Such a path is refused without waiting, with
-// `not_regular` (when given) set.
-bool shared_file_open(SharedFile& file, const std::filesystem::path& path,
-                      bool* not_regular = nullptr);
+// How an open came out. Only a regular file is opened: a FIFO or a device
+// could block the open or the reads, or never end, so such a path is refused
+// without waiting.
+enum class SharedOpen { opened, failed, not_regular };
+SharedOpen shared_file_open(SharedFile& file, const std::filesystem::path& path);
 bool shared_file_size(SharedFile& file, std::uint64_t& size);
 // Reads up to `count` bytes at `offset` and appends them to `out`; false when
 // seeking or reading fails. A short read is not a failure.

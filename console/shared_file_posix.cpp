@@ -6,24 +6,20 @@
 
 #include <cerrno>
 
-bool shared_file_open(SharedFile& file, const std::filesystem::path& path, bool* not_regular) {
-    if (not_regular) *not_regular = false;
+SharedOpen shared_file_open(SharedFile& file, const std::filesystem::path& path) {
     // Looked at before opening, since opening some devices acts on them; and
     // again on the open file, which O_NONBLOCK keeps from waiting for a
     // writer should a FIFO have taken the file's place in between.
     struct stat info;
-    if (::stat(path.c_str(), &info) != 0) return false;
+    if (::stat(path.c_str(), &info) != 0) return SharedOpen::failed;
     int fd = S_ISREG(info.st_mode) ? ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK) : -1;
     if (fd >= 0 && (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
         ::close(fd);
         fd = -1;
     }
-    if (fd < 0) {
-        if (not_regular) *not_regular = !S_ISREG(info.st_mode);
-        return false;
-    }
+    if (fd < 0) return S_ISREG(info.st_mode) ? SharedOpen::failed : SharedOpen::not_regular;
     file.handle = fd;
-    return true;
+    return SharedOpen::opened;
 }
 
 bool shared_file_size(SharedFile& file, std::uint64_t& size) {

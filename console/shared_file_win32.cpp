@@ -12,22 +12,20 @@ HANDLE handle_of(const SharedFile& file) {
 
 }  // namespace
 
-bool shared_file_open(SharedFile& file, const std::filesystem::path& path, bool* not_regular) {
-    if (not_regular) *not_regular = false;
+SharedOpen shared_file_open(SharedFile& file, const std::filesystem::path& path) {
     // Full sharing: CS2 keeps writing, and may delete or recreate the file.
     HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
-        return false;
+        return SharedOpen::failed;
     // A pipe, the console or another device: reads could block or never end.
     if (GetFileType(handle) != FILE_TYPE_DISK) {
         CloseHandle(handle);
-        if (not_regular) *not_regular = true;
-        return false;
+        return SharedOpen::not_regular;
     }
     file.handle = reinterpret_cast<std::intptr_t>(handle);
-    return true;
+    return SharedOpen::opened;
 }
 
 bool shared_file_size(SharedFile& file, std::uint64_t& size) {

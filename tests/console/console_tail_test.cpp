@@ -35,7 +35,7 @@ Lines poll(ConsoleTail& tail, bool restart_expected = false) {
 std::filesystem::path fresh_log(ConsoleTail& tail, const char* tag, std::string_view before = "") {
     const auto log = make_temp_dir(tag) / "console.log";
     write_test_file(log, before);
-    EXPECT_TRUE(tail.open(log, false));
+    EXPECT_EQ(tail.open(log, false), SharedOpen::opened);
     return log;
 }
 
@@ -75,7 +75,9 @@ TEST(ConsoleTail, WorkAndMemoryAPollAreBoundedAndNothingIsLost) {
             else others.push_back(line);
         }
     }
-    EXPECT_TRUE(long_lines == 10000u && empty == 8u << 20 && others == Lines{"execing vantor"}) << long_lines << " " << empty;
+    EXPECT_EQ(long_lines, 10000u);
+    EXPECT_EQ(empty, 8u << 20);
+    EXPECT_EQ(others, Lines{"execing vantor"});
     for (int i = 0; i < 3; ++i) {
         append(log, std::string(3u << 20, 'x'));
         EXPECT_EQ(poll(tail), Lines{});

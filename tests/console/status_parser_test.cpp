@@ -243,7 +243,8 @@ TEST(FirstLineThatMatters, SkippingGivesWhatFeedingEveryLineGives) {
     };
     StatusParser every, skipping;
     const std::vector<std::string> all_blocks = blocks_of(every, false);
-    EXPECT_TRUE(all_blocks.size() == 5u && blocks_of(skipping, true) == all_blocks);
+    EXPECT_EQ(all_blocks.size(), 5u);
+    EXPECT_EQ(blocks_of(skipping, true), all_blocks);
     EXPECT_EQ(skipping.last_connect_line, every.last_connect_line);
 }
 
