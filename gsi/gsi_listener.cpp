@@ -25,15 +25,9 @@ std::optional<std::size_t> gsi_content_length(std::string_view head) {
     if (at == std::string::npos) return std::nullopt;
     at += kName.size();
     while (at < lower.size() && (lower[at] == ' ' || lower[at] == '\t')) ++at;
-    std::size_t value = 0;
-    bool digits = false;
-    for (; at < lower.size() && lower[at] >= '0' && lower[at] <= '9'; ++at) {
-        value = value * 10 + static_cast<std::size_t>(lower[at] - '0');
-        if (value > kGsiMaxContentLength) return std::nullopt;
-        digits = true;
-    }
-    if (!digits) return std::nullopt;
-    return value;
+    const DecimalPrefix number = decimal_prefix(std::string_view(lower).substr(at));
+    if (number.length == 0 || number.overflow || number.value > kGsiMaxContentLength) return std::nullopt;
+    return static_cast<std::size_t>(number.value);
 }
 
 namespace {
