@@ -25,7 +25,6 @@
 namespace {
 
 constexpr std::uint32_t kPassSleepMs = 300;
-constexpr std::uint32_t kSleepSliceMs = 50;
 
 PassClock read_clock() { return PassClock{tick_now(), unix_now()}; }
 
@@ -271,10 +270,8 @@ int run_main_loop(const AgentOptions& options, const Cs2Install& install, EventL
     RoomPassContext rooms = room_context(loop);
     while (!stop_requested()) {
         run_pass(loop, rooms);
-        // The pause between passes ends early on Ctrl+C.
-        for (std::uint32_t slept = 0; slept < kPassSleepMs && !stop_requested();
-             slept += kSleepSliceMs)
-            sleep_ms(kSleepSliceMs);
+        // The pause between passes ends at once on Ctrl+C: the stop wakes it.
+        wait_for_stop(kPassSleepMs);
     }
     stop_sequence(loop);
     return 0;

@@ -25,15 +25,9 @@ std::optional<std::size_t> gsi_content_length(std::string_view head) {
     if (at == std::string::npos) return std::nullopt;
     at += kName.size();
     while (at < lower.size() && (lower[at] == ' ' || lower[at] == '\t')) ++at;
-    std::size_t value = 0;
-    bool digits = false;
-    for (; at < lower.size() && lower[at] >= '0' && lower[at] <= '9'; ++at) {
-        value = value * 10 + static_cast<std::size_t>(lower[at] - '0');
-        if (value > kGsiMaxContentLength) return std::nullopt;
-        digits = true;
-    }
-    if (!digits) return std::nullopt;
-    return value;
+    const DecimalPrefix number = decimal_prefix(std::string_view(lower).substr(at));
+    if (number.length == 0 || number.overflow || number.value > kGsiMaxContentLength) return std::nullopt;
+    return static_cast<std::size_t>(number.value);
 }
 
 namespace {
@@ -131,9 +125,21 @@ std::size_t bytes_held(const std::vector<Connection>& open) {
     return total;
 }
 
-// The worker: waits on the listening socket and every open connection at
-// once, in slices short enough that the stop flag is always seen promptly.
-void serve_loop(GsiListener* listener, NetSocket listening) {
+// How long the worker may wait: until the nearest time-out of an open
+// connection; with none open, until a client or the stop comes.
+std::uint32_t wait_ms(const std::vector<Connection>& open, Clock::time_point now) {
+    if (open.empty()) return kNetWaitForever;
+    Clock::time_point next = Clock::time_point::max();
+    for (const Connection& c : open) next = std::min({next, c.deadline, c.silent_until});
+    if (next <= now) return 0;
+    // Rounded up: a wait that ended just short of the time-out would spin.
+    return static_cast<std::uint32_t>(std::chrono::ceil<milliseconds>(next - now).count());
+}
+
+// The worker: waits on its wake-up, the listening socket and every open
+// connection at once; stop() raises the wake-up, so no clock is needed to see
+// the stop flag.
+void serve_loop(GsiListener* listener, NetSocket listening, NetSocket wake) {
     std::vector<Connection> open;
     std::vector<NetWaitEntry> waits;
     std::vector<Connection*> waited;
@@ -149,7 +155,9 @@ void serve_loop(GsiListener* listener, NetSocket listening) {
         auto now = Clock::now();
         waits.clear();
         waited.clear();
-        if (open.size() < kGsiMaxConnections) waits.push_back(NetWaitEntry{listening, false});
+        waits.push_back(NetWaitEntry{wake, false});
+        const bool accepting = open.size() < kGsiMaxConnections;
+        if (accepting) waits.push_back(NetWaitEntry{listening, false});
         for (Connection& c : open) {
             if (over_budget && &c != furthest && c.request.size() >= kGsiSmallRequest) {
                 // Held back by the others' bytes, not silent by its own doing.
@@ -159,8 +167,8 @@ void serve_loop(GsiListener* listener, NetSocket listening) {
             waits.push_back(NetWaitEntry{c.socket, false});
             waited.push_back(&c);
         }
-        if (!net_wait_readable(waits, kGsiWaitSliceMs))
-            std::this_thread::sleep_for(milliseconds(kGsiWaitSliceMs));
+        if (!net_wait_readable(waits, wait_ms(open, now)))
+            std::this_thread::sleep_for(milliseconds(kGsiFailurePauseMs));
 
         now = Clock::now();
         const std::size_t first = waits.size() - waited.size();
@@ -175,8 +183,8 @@ void serve_loop(GsiListener* listener, NetSocket listening) {
         }
         std::erase_if(open, [](const Connection& c) { return c.done; });
         // A failed accept pauses a little, so a broken socket cannot spin.
-        if (first == 1 && waits[0].ready && !accept_waiting(*listener, listening, open, now))
-            std::this_thread::sleep_for(milliseconds(50));
+        if (accepting && waits[1].ready && !accept_waiting(*listener, listening, open, now))
+            std::this_thread::sleep_for(milliseconds(kGsiFailurePauseMs));
     }
     // Stopping: whatever the clients are doing, their requests are given up.
     for (Connection& c : open) {
@@ -200,7 +208,8 @@ bool GsiListener::start(std::uint32_t wanted_port, std::string& error) {
     }
     winsock_up = true;
     NetSocket s = net_tcp_socket();
-    if (s == kNoSocket) {
+    if (s == kNoSocket || !net_wake_open(wake)) {
+        if (s != kNoSocket) net_close_listener(s);
         error = "socket() failed";
         stop();
         return false;
@@ -220,7 +229,7 @@ bool GsiListener::start(std::uint32_t wanted_port, std::string& error) {
     socket = s;
     port = net_local_port(s);
     stopping.store(false);
-    worker = std::thread(serve_loop, this, s);
+    worker = std::thread(serve_loop, this, s, wake.waited);
     return true;
 }
 
@@ -255,9 +264,11 @@ void GsiListener::enqueue(std::string body) {
 
 void GsiListener::stop() {
     stopping.store(true);
-    // The worker sees the flag within one wait slice and closes its
-    // connections; only then is the listening socket closed under it.
+    // The wake-up ends the worker's wait at once; it sees the flag and closes
+    // its connections. Only then is the listening socket closed under it.
+    if (wake.raised != kNoSocket) net_wake_raise(wake);
     if (worker.joinable() && worker.get_id() != std::this_thread::get_id()) worker.join();
+    if (wake.waited != kNoSocket) net_wake_close(wake);
     if (socket != kNoSocket) {
         net_close_listener(socket);
         socket = kNoSocket;

@@ -21,6 +21,15 @@
 using NetSocket = std::uintptr_t;
 inline constexpr NetSocket kNoSocket = ~NetSocket{0};
 
+// What stop() wakes the worker's wait with: `waited` is among the sockets the
+// worker waits on and turns readable once `raised` is written to (a pipe on
+// POSIX; on Windows, where WSAPoll takes sockets only, one UDP socket
+// connected to itself, both ends at once).
+struct NetWake {
+    NetSocket waited = kNoSocket;
+    NetSocket raised = kNoSocket;
+};
+
 // Limits of one request.
 inline constexpr std::size_t kGsiMaxRequest = 4194304;        // head and body together
 inline constexpr std::size_t kGsiMaxContentLength = 4194304;
@@ -35,8 +44,9 @@ inline constexpr std::size_t kGsiMaxConnections = 32;
 // read on; the others wait.
 inline constexpr std::size_t kGsiInFlightBytes = 4194304;  // 4 MiB
 inline constexpr std::size_t kGsiSmallRequest = 131072;    // 128 KiB
-// The worker looks at the stop flag at least this often.
-inline constexpr std::uint32_t kGsiWaitSliceMs = 50;
+// A wait or accept that failed pauses the worker this long, so a broken
+// socket cannot spin it.
+inline constexpr std::uint32_t kGsiFailurePauseMs = 50;
 
 // The queue keeps at most this many bodies and bytes; past either, the oldest
 // bodies are dropped (and counted), so a flood cannot exhaust memory while the
@@ -51,6 +61,7 @@ inline constexpr std::string_view kGsiReply =
 struct GsiListener {
     std::thread worker;                   // joinable only while running
     NetSocket socket = kNoSocket;         // the listening socket
+    NetWake wake;                         // open while running
     std::uint16_t port = 0;               // the port listened on (start with 0 picks one)
     std::atomic<bool> stopping{false};
     bool winsock_up = false;              // Winsock was started here (POSIX: nothing to clean up)
@@ -86,8 +97,8 @@ struct GsiListener {
     void enqueue(std::string body);
 
     // Ends the worker, closes every connection, releases the socket and
-    // Winsock; returns within about kGsiWaitSliceMs whatever the clients do.
-    // Safe to call twice.
+    // Winsock; returns at once whatever the clients do, as the worker's wait
+    // is woken by it. Safe to call twice.
     void stop();
 
     std::uint64_t requests() const { return requests_count.load(); }

@@ -31,9 +31,17 @@ struct NetWaitEntry {
     NetSocket socket = kNoSocket;
     bool ready = false;
 };
-// Waits at most `ms` for any entry to become ready and marks those that are.
-// False when waiting failed; an empty list just sleeps.
+// Waits at most `ms` (kNetWaitForever: with no limit) for any entry to become
+// ready and marks those that are. False when waiting failed; an empty list
+// just sleeps.
+inline constexpr std::uint32_t kNetWaitForever = UINT32_MAX;
 bool net_wait_readable(std::vector<NetWaitEntry>& entries, std::uint32_t ms);
+
+// The worker's wake-up (see NetWake); false when it cannot be made. Once
+// raised it stays readable until closed.
+bool net_wake_open(NetWake& wake);
+void net_wake_raise(const NetWake& wake);
+void net_wake_close(NetWake& wake);
 
 enum class NetRead {
     data,         // `got` bytes were read

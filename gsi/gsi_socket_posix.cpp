@@ -1,12 +1,15 @@
 // BSD sockets for the GSI listener.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <thread>
 
 #include "gsi/gsi_socket.h"
@@ -62,10 +65,31 @@ bool net_wait_readable(std::vector<NetWaitEntry>& entries, std::uint32_t ms) {
     std::vector<pollfd> fds(entries.size());
     for (std::size_t i = 0; i < entries.size(); ++i)
         fds[i] = pollfd{fd_of(entries[i].socket), POLLIN, 0};
-    const int got = ::poll(fds.data(), fds.size(), static_cast<int>(ms));
+    const int timeout = ms == kNetWaitForever ? -1 : static_cast<int>(std::min<std::uint32_t>(ms, INT_MAX));
+    const int got = ::poll(fds.data(), fds.size(), timeout);
     if (got < 0) return errno == EINTR;
     for (std::size_t i = 0; i < entries.size(); ++i) entries[i].ready = fds[i].revents != 0;
     return true;
+}
+
+bool net_wake_open(NetWake& wake) {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+    wake.waited = static_cast<NetSocket>(ends[0]);
+    wake.raised = static_cast<NetSocket>(ends[1]);
+    return true;
+}
+
+void net_wake_raise(const NetWake& wake) {
+    const char byte = 1;
+    // A full pipe is readable already, so a failed write loses nothing.
+    [[maybe_unused]] const ssize_t written = ::write(fd_of(wake.raised), &byte, 1);
+}
+
+void net_wake_close(NetWake& wake) {
+    ::close(fd_of(wake.waited));
+    ::close(fd_of(wake.raised));
+    wake = NetWake{};
 }
 
 NetRead net_recv(NetSocket s, char* buffer, std::size_t size, std::size_t& got) {

@@ -70,10 +70,40 @@ bool net_wait_readable(std::vector<NetWaitEntry>& entries, std::uint32_t ms) {
         fds[i].events = POLLRDNORM;
         fds[i].revents = 0;
     }
-    if (::WSAPoll(fds.data(), static_cast<ULONG>(fds.size()), static_cast<INT>(ms)) == SOCKET_ERROR)
+    const INT timeout = ms == kNetWaitForever ? -1 : static_cast<INT>(ms < 0x7fffffffu ? ms : 0x7fffffffu);
+    if (::WSAPoll(fds.data(), static_cast<ULONG>(fds.size()), timeout) == SOCKET_ERROR)
         return false;
     for (std::size_t i = 0; i < entries.size(); ++i) entries[i].ready = fds[i].revents != 0;
     return true;
+}
+
+bool net_wake_open(NetWake& wake) {
+    const NetSocket s = prepared(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+    if (s == kNoSocket) return false;
+    // Connected to its own address: a datagram from anyone else is dropped.
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int size = sizeof address;
+    sockaddr* const named = reinterpret_cast<sockaddr*>(&address);
+    if (::bind(handle_of(s), named, size) != 0 || ::getsockname(handle_of(s), named, &size) != 0 ||
+        ::connect(handle_of(s), named, size) != 0) {
+        ::closesocket(handle_of(s));
+        return false;
+    }
+    wake.waited = s;
+    wake.raised = s;
+    return true;
+}
+
+void net_wake_raise(const NetWake& wake) {
+    const char byte = 1;
+    ::send(handle_of(wake.raised), &byte, 1, 0);
+}
+
+void net_wake_close(NetWake& wake) {
+    ::closesocket(handle_of(wake.waited));
+    wake = NetWake{};
 }
 
 NetRead net_recv(NetSocket s, char* buffer, std::size_t size, std::size_t& got) {

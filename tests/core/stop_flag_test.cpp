@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
+#include <functional>
 #include <thread>
 
 #include "core/clock.h"
@@ -34,4 +36,30 @@ TEST(StopFlag, EachControlTypeAndStopSignal) {
     }
 #endif
     clear_stop();
+}
+
+// The pause between passes runs its time out when nothing stops it, and ends on
+// the stop itself, whichever way it comes: a wait of 30 s that returns in far
+// less was woken, not timed out. A cleared stop no longer wakes anyone.
+TEST(StopFlag, WaitForStopIsWokenByTheStop) {
+    clear_stop();
+    EXPECT_FALSE(wait_for_stop(20));
+    const std::pair<const char*, std::function<void()>> ways[] = {
+        {"the tray's Exit", [] { request_stop(); }},
+        {"Ctrl+C", [] { handle_console_control(0); }},
+#ifndef _WIN32
+        {"SIGTERM", [] { install_stop_handler(); std::raise(SIGTERM); }},
+#endif
+    };
+    for (const auto& [name, stop] : ways) {
+        clear_stop();
+        std::thread stopper([&stop] { sleep_ms(50); stop(); });
+        const auto began = std::chrono::steady_clock::now();
+        EXPECT_TRUE(wait_for_stop(30000)) << name;
+        EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(15)) << name;
+        stopper.join();
+        EXPECT_TRUE(wait_for_stop(30000)) << name;   // still set: no wait at all
+        clear_stop();
+        EXPECT_FALSE(wait_for_stop(20)) << name;
+    }
 }

@@ -113,6 +113,8 @@ TEST_F(ListenerTest, EachRequestIsAnsweredThenQueuedOrCountedAsMalformed) {
         {"the largest request that fits",
          {"POST / HTTP/1.1\r\nContent-Length: " + std::to_string(fits.size()) + "\r\n\r\n" + fits}, false, true, fits},
         {"a length past the limit", {"POST / HTTP/1.1\r\nContent-Length: 4194305\r\n\r\n"}, false, true, std::nullopt},
+        {"a length past 64 bits", {"POST / HTTP/1.1\r\nContent-Length: 18446744073709551616\r\n\r\n"}, false, true,
+         std::nullopt},
         {"one byte more than fits", {head_of_max + fits + "a"}, false, false, std::nullopt},
         {"a body cut short", {"POST / HTTP/1.1\r\nContent-Length: 100\r\n\r\n{\"map\":"}, true, false, std::nullopt},
         {"nothing sent: the read time-out ends it", {}, false, false, std::nullopt},

@@ -81,6 +81,22 @@ def cpu_seconds(pid):
         return (int(fields[11]) + int(fields[12])) / ticks
 
 
+def context_switches(pid):
+    """Times the process's threads were switched out so far (voluntary and
+    involuntary, summed over its threads): a sleeping thread is switched out
+    once per wake-up, so over an idle window this counts wake-ups."""
+    total = 0
+    for task in Path("/proc/%d/task" % pid).iterdir():
+        try:
+            for line in (task / "status").read_text().splitlines():
+                key, _, rest = line.partition(":")
+                if key in ("voluntary_ctxt_switches", "nonvoluntary_ctxt_switches"):
+                    total += int(rest)
+        except OSError:
+            pass   # the thread ended meanwhile
+    return total
+
+
 def memory_kb(pid):
     """(peak resident, current resident) in KiB."""
     values = {}
