@@ -50,16 +50,6 @@ bool shared_file_read_into(SharedFile& file, std::uint64_t offset, char* into, s
     return true;
 }
 
-bool shared_file_read(SharedFile& file, std::uint64_t offset, std::size_t count,
-                      std::string& out) {
-    const std::size_t before = out.size();
-    out.resize(before + count);
-    std::size_t got = 0;
-    const bool ok = shared_file_read_into(file, offset, out.data() + before, count, got);
-    out.resize(before + got);
-    return ok;
-}
-
 void shared_file_close(SharedFile& file) {
     if (file.handle != -1)
         CloseHandle(handle_of(file));

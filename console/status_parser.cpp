@@ -51,6 +51,14 @@ struct Cursor {
         rest.remove_prefix(text.size());
         return true;
     }
+    // "name :" with blanks around the colon, and the blanks after it.
+    bool key(std::string_view name) {
+        if (!word(name)) return false;
+        skip_blanks();
+        if (!word(":")) return false;
+        skip_blanks();
+        return true;
+    }
     bool optional(char c) {
         if (rest.empty() || rest.front() != c) return false;
         rest.remove_prefix(1);
@@ -99,10 +107,7 @@ std::int32_t low_32_bits(std::int64_t value) {
 // reservation.
 bool read_players_line(std::string_view message, StatusBlock& block) {
     Cursor line{message};
-    if (!line.word("players")) return false;
-    line.skip_blanks();
-    if (!line.word(":")) return false;
-    line.skip_blanks();
+    if (!line.key("players")) return false;
     const std::string_view humans = line.digits();
     if (humans.empty() || !line.blanks() || !line.word("human")) return false;
     line.optional('s');
@@ -135,10 +140,7 @@ bool read_players_line(std::string_view message, StatusBlock& block) {
 // "source : slot N", then anything.
 bool read_source_line(std::string_view message, StatusBlock& block) {
     Cursor line{message};
-    if (!line.word("source")) return false;
-    line.skip_blanks();
-    if (!line.word(":")) return false;
-    line.skip_blanks();
+    if (!line.key("source")) return false;
     if (!line.word("slot") || !line.blanks()) return false;
     const std::string_view slot = line.digits();
     if (slot.empty()) return false;
@@ -151,10 +153,7 @@ bool read_source_line(std::string_view message, StatusBlock& block) {
 // after the blanks that follow the colon, must hold no CR or LF.
 void read_key_line(std::string_view message, std::string_view key, std::string& value) {
     Cursor line{message};
-    if (!line.word(key)) return;
-    line.skip_blanks();
-    if (!line.word(":")) return;
-    line.skip_blanks();
+    if (!line.key(key)) return;
     if (!single_line(line.rest)) return;
     value = std::string(trim(line.rest));
 }
